@@ -1,0 +1,113 @@
+#pragma once
+
+// Loading the one hosted plug-in and answering its calls to the host.
+//
+// Threads: loading, unloading and hook installation run on the window thread
+// while no audio runs. `process` and the host callback run on whatever thread
+// the engine or the plug-in calls them from (window or audio thread); they take
+// no lock and allocate nothing.
+
+#include "DynamicLibrary.h"
+#include "vst2.h"
+
+#include <string>
+
+using MidiOutHook = void (*)(const VstMidiEvent& event, void* userData);
+using TempoHook = void (*)(double bpm, void* userData);
+using ResizeHook = void (*)(void* userData);
+
+// What the host callback answers a plug-in from: its time info and the hooks
+// through which the engine and the main window hear the plug-in.
+struct HostRecord {
+    HostRecord();
+
+    VstTimeInfo timeInfo;
+    MidiOutHook midiOutHook = nullptr;
+    void* midiOutUserData = nullptr;
+    TempoHook tempoHook = nullptr;
+    void* tempoUserData = nullptr;
+    ResizeHook resizeHook = nullptr;
+    void* resizeUserData = nullptr;
+
+    void clearHooks();
+};
+
+// The process-wide list of (plug-in, record) pairs the host callback looks
+// callers up in. Changed only while no audio runs.
+namespace hostTable {
+void append(AEffect* effect, HostRecord* record);
+// Removes the first pair whose record is `record`; false if there is none.
+bool removeRecord(HostRecord* record);
+// The record of the first pair whose plug-in is `effect`, or null.
+HostRecord* find(const AEffect* effect);
+size_t size();
+} // namespace hostTable
+
+// The callback every plug-in of this host receives.
+VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                       void* ptr, float opt);
+
+// The plug-in library that belongs to an executable: the first ".exe" in the
+// path (case-sensitive, from the start) becomes ".dll". A path without ".exe"
+// yields an empty string: there is no library to look for, and loading the
+// executable itself as a plug-in must never be tried.
+std::string pluginPathForModule(const std::string& modulePath);
+
+// The plug-in library beside the running program.
+std::string pluginLibraryPath();
+
+enum class PluginLoadFailure {
+    none,
+    fileNotFound,
+    notALibrary,
+    noEntryPoint,
+    entryReturnedNull,
+    entryThrew,
+    badMagic,
+    tooManyChannels,
+    incompleteRecord,
+};
+
+// A short text naming a load failure, for tools and messages.
+const char* describeLoadFailure(PluginLoadFailure failure);
+
+// A plug-in found and checked, with the library that holds it. The library
+// also stays held after a failure of the entry point (no export, null or
+// exception), since the plug-in may have started threads or hooks of its own.
+struct LoadedPlugin {
+    AEffect* effect = nullptr;
+    platform::DynamicLibrary library;
+    PluginLoadFailure failure = PluginLoadFailure::none;
+};
+
+// The most channels the host's pointer array carries in either direction.
+constexpr int kMaxPluginChannels = 20;
+
+// Loads the library at `path`, calls its entry point with the host callback,
+// checks the magic number and registers (plug-in, record) in the host table.
+LoadedPlugin loadPlugin(const std::string& path, HostRecord& record);
+
+// The hosted plug-in's library object. One per plug-in; the record it embeds
+// is what the host callback answers that plug-in from.
+class KsVSTHostLib {
+public:
+    KsVSTHostLib() = default;
+    virtual ~KsVSTHostLib();
+    KsVSTHostLib(const KsVSTHostLib&) = delete;
+    KsVSTHostLib& operator=(const KsVSTHostLib&) = delete;
+
+    // Loads the plug-in at `path` into this object (any previous one is
+    // unloaded first). Null on failure; `lastFailure` then says why.
+    virtual AEffect* load(const std::string& path);
+    // Clears the hooks, forgets the plug-in and frees its library. The
+    // plug-in must have been closed by the caller.
+    virtual void unload();
+    // Runs the plug-in over one block in place: `outputs` is the pair that
+    // also holds the input samples on entry. `inputs` is not used.
+    virtual void process(float** inputs, float** outputs, int frames);
+
+    HostRecord record;
+    AEffect* effect = nullptr;
+    platform::DynamicLibrary module;
+    PluginLoadFailure lastFailure = PluginLoadFailure::none;
+};
