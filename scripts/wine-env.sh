@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# A private Wine environment for one build tree: its own prefix, HOME, X
+# display and ALSA configuration, never the user's.
+#
+#   wine-env.sh start ROOT    start Xvfb, the wine server and Wine's services
+#   wine-env.sh stop ROOT     stop them again
+#   wine-env.sh run ROOT PROGRAM ARGS...   run a Windows program in it
+#   wine-env.sh shell ROOT    print the environment, for `eval`
+#
+# The prefix survives between runs: only a missing one is created.
+set -euo pipefail
+
+WINE=/usr/lib/wine/wine64
+WINESERVER=/usr/lib/wine/wineserver64
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+command=${1:?usage: wine-env.sh start|stop|run|shell ROOT ...}
+root=${2:?usage: wine-env.sh start|stop|run|shell ROOT ...}
+shift 2
+
+export WINEPREFIX="$root/prefix"
+export HOME="$root/home"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export XDG_RUNTIME_DIR="$root/runtime"
+if [ -f "$root/display" ]; then
+    export DISPLAY=":$(cat "$root/display")"
+fi
+
+start_xvfb() {
+    if [ -f "$root/xvfb.pid" ] && kill -0 "$(cat "$root/xvfb.pid")" 2>/dev/null; then
+        return
+    fi
+    local display=90
+    while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
+        display=$((display + 1))
+    done
+    Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$root/xvfb.log" 2>&1 &
+    echo $! >"$root/xvfb.pid"
+    echo "$display" >"$root/display"
+    export DISPLAY=":$display"
+    for _ in $(seq 1 100); do
+        [ -e "/tmp/.X11-unix/X${display}" ] && return
+        sleep 0.05
+    done
+    echo "wine-env: Xvfb did not start on :$display" >&2
+    exit 1
+}
+
+# ALSA for WASAPI: every endpoint writes to or reads from the null device.
+write_asoundrc() {
+    cp "$here/asoundrc" "$HOME/.asoundrc"
+}
+
+first_boot() {
+    [ -f "$root/prefix.ready" ] && return
+    "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f </dev/null >/dev/null 2>&1
+    touch "$root/prefix.ready"
+}
+
+case "$command" in
+start)
+    mkdir -p "$WINEPREFIX" "$HOME" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    start_xvfb
+    write_asoundrc
+    "$WINESERVER" -p 2>/dev/null || true # already running from an earlier start
+    # Wine's services inherit the standard streams of whatever starts them;
+    # started here on /dev/null, no test's pipes are held open by them.
+    "$WINE" wineboot </dev/null >/dev/null 2>&1
+    first_boot
+    ;;
+stop)
+    "$WINESERVER" -k 2>/dev/null || true
+    if [ -f "$root/xvfb.pid" ]; then
+        kill "$(cat "$root/xvfb.pid")" 2>/dev/null || true
+        rm -f "$root/xvfb.pid" "$root/display"
+    fi
+    ;;
+run)
+    exec "$WINE" "$@"
+    ;;
+shell)
+    echo "export WINEPREFIX='$WINEPREFIX' HOME='$HOME' WINEARCH=win64 WINEDEBUG=-all" \
+        "WINEDLLOVERRIDES='$WINEDLLOVERRIDES' XDG_RUNTIME_DIR='$XDG_RUNTIME_DIR' DISPLAY='${DISPLAY:-}'"
+    ;;
+*)
+    echo "wine-env: unknown command $command" >&2
+    exit 2
+    ;;
+esac
