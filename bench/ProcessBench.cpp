@@ -52,8 +52,8 @@ void BM_HostLibProcess(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_DirectProcessReplacing)->Arg(64)->Arg(512)->Repetitions(9)->ReportAggregatesOnly();
-BENCHMARK(BM_HostLibProcess)->Arg(64)->Arg(512)->Repetitions(9)->ReportAggregatesOnly();
+BENCHMARK(BM_DirectProcessReplacing)->Arg(64)->Arg(512)->Repetitions(15)->ReportAggregatesOnly();
+BENCHMARK(BM_HostLibProcess)->Arg(64)->Arg(512)->Repetitions(15)->ReportAggregatesOnly();
 
 } // namespace
 
