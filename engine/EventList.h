@@ -1,0 +1,36 @@
+#pragma once
+
+// The queue of MIDI events for the next block: two lists, one filled by the
+// producers (MIDI thread, window thread) while the audio thread delivers the
+// other.
+
+#include "vst2.h"
+
+#include <atomic>
+#include <cstdint>
+
+class EventList {
+public:
+    static constexpr uint32_t kCapacity = 256;
+
+    EventList();
+    EventList(const EventList&) = delete;
+    EventList& operator=(const EventList&) = delete;
+
+    VstEvents* header() { return &block.header; }
+    VstMidiEvent& record(uint32_t i) { return block.records[i]; }
+
+    const uint32_t capacity = kCapacity;
+    // Slots claimed by producers; may run past `capacity`, whose claims drop.
+    std::atomic<uint32_t> count{0};
+
+private:
+    struct Block {
+        VstEvents header;
+        VstEvent* morePointers[kCapacity - 2]; // the header declares the first two
+        VstMidiEvent records[kCapacity];
+    };
+    Block block;
+};
+
+static_assert(offsetof(VstEvents, events) + sizeof(VstEvent*) * 2 == sizeof(VstEvents));

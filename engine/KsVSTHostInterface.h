@@ -1,0 +1,201 @@
+#pragma once
+
+// The engine: between the audio drivers and the plug-in it runs the audio
+// cycle, routes MIDI, keeps the tempo and transport the plug-in reads as
+// host time, saves the plug-in's state and plays and records audio.
+//
+// Threads: the window thread attaches, starts and stops audio and MIDI and
+// calls every operation not marked otherwise. The audio thread runs the
+// cycle (`audioCycle`). The MIDI driver's thread runs the input callback.
+// They meet only through atomics; the audio thread and the MIDI callback
+// take no lock, allocate nothing and never wait.
+
+#include "CpuLoadMeter.h"
+#include "EventList.h"
+#include "HostSettings.h"
+#include "KsAudioBase.h"
+#include "KsMidiBase.h"
+#include "KsVSTHostLib.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+class KsVSTHostInterfaceBase {
+public:
+    KsVSTHostInterfaceBase() = default;
+    virtual ~KsVSTHostInterfaceBase() = default;
+    KsVSTHostInterfaceBase(const KsVSTHostInterfaceBase&) = delete;
+    KsVSTHostInterfaceBase& operator=(const KsVSTHostInterfaceBase&) = delete;
+
+    // Tap tempo learning. The learned trigger is one packed word (status and
+    // data1), so the window thread can forget it while the MIDI thread reads
+    // it: there is no shared object to free.
+    std::atomic<bool> learnMode{false};
+    std::optional<MidiMessage> learnedTapMessage() const;
+    void setLearnedTapMessage(uint8_t status, uint8_t data1);
+    void forgetLearnedTapMessage();
+    bool tapCCWasLow = false; // MIDI thread only
+
+    std::atomic<bool> playerDialogOpen{false};
+
+    KsVSTHostLib* hostLib = nullptr;
+    AudioDriverPair* audioDrivers = nullptr;
+    KsMidiBase* midiDriver = nullptr;
+    HostSettings* settings = nullptr;
+
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopRequest{false};
+    std::atomic<bool> inCycle{false};
+    std::atomic<bool> tempoPending{false};
+    std::atomic<double> tempo{120.0};
+    double ppqPerSample = 0.0;
+    std::atomic<bool> transportPending{true};
+    std::atomic<bool> transportRequested{false};
+
+    // Recorder.
+    std::atomic<int32_t> recorderState{0};
+    std::unique_ptr<float[]> recordLeft;
+    std::unique_ptr<float[]> recordRight;
+    uint32_t recordCapacity = 0;
+    std::atomic<uint32_t> recordedFrames{0};
+
+    // Player.
+    std::atomic<int32_t> playerState{0};
+    std::atomic<bool> startBothRequest{false};
+    std::unique_ptr<float[]> playerLeft;
+    std::unique_ptr<float[]> playerRight;
+    std::atomic<uint32_t> playedFrames{0};
+    uint32_t playerLength = 0;
+    bool loop = false;
+    bool finished = false;
+
+    MidiDeviceSettings* midiOutDevice = nullptr;
+
+    // The two event lists. `eventLock` holds the index of the write list in
+    // its top bit and the number of producers appending right now below it:
+    // choosing the list and announcing an append are one atomic step, and
+    // the cycle swaps only when no producer is inside.
+    EventList eventLists[2];
+    std::atomic<uint32_t> eventLock{0};
+    std::atomic<uint64_t> droppedEvents{0}; // appends refused by a full list
+    uint32_t writeIndex() const { return eventLock.load() >> 31; }
+    EventList& writeList() { return eventLists[writeIndex()]; }
+
+    // MIDI clock.
+    double clockAccumulatedMs = 0.0;
+    int32_t clockCount = 0;
+    std::atomic<bool> syncActive{false};
+
+    double playerPos = 0.0;
+    double playerStep = 0.0;
+
+    std::atomic<double> clockPpq{0.0};
+    double lastClockPpq = 0.0;
+    std::atomic<double> ppqPos{0.0};
+
+    uint8_t keyStates[128] = {};
+    int32_t octave = 4;
+
+private:
+    static constexpr uint32_t kNoLearnedTap = 0;
+    std::atomic<uint32_t> learnedTap{kNoLearnedTap};
+};
+
+class KsVSTHostInterface : public KsVSTHostInterfaceBase {
+public:
+    KsVSTHostInterface();
+    ~KsVSTHostInterface() override;
+
+    void attach(KsVSTHostLib* lib, AudioDriverPair* drivers, KsMidiBase* midi,
+                HostSettings* hostSettings);
+    bool isAttached() const;
+
+    // Audio.
+    bool startAudio();
+    void stopAudio();
+    // The per-block function the drivers call (audio thread).
+    static bool audioCycle(float** inputs, float** outputs, uint32_t frames, void* engine);
+
+    // Tempo and transport.
+    double getTempo() const { return tempo.load(); }
+    void setTempo(double bpm);
+    void setTransport(bool playing);
+
+    // MIDI.
+    bool startMidi();
+    void stopMidi();
+    bool sendComputerKey(uint8_t key, bool down);
+    // Appends one event for the next block; false when the list is full.
+    // Safe from any number of threads at once; never waits.
+    bool appendEvent(uint8_t status, uint8_t data1, uint8_t data2);
+    static void midiInputCallback(const MidiMessage& message, void* context);
+
+    // The plug-in's state file.
+    void saveState();
+    void loadState();
+
+    // Settings changes made on the MIDI or audio thread (a learned tap, a
+    // tempo from the plug-in) are saved here, on the window thread, which
+    // calls this from its timer. True when something was saved.
+    bool saveSettingsIfRequested();
+
+    CpuLoadMeter cpuMeter;
+    int32_t cycleCount = 0;
+    std::atomic<int32_t> cpuLoad{0};
+    int64_t perfFrequency = 0;
+    int64_t lastTapCounter = 0;
+    // The clock taps are timed with; tests give their own.
+    int64_t (*readPerformanceCounter)() = nullptr;
+    uint32_t tapSumMs = 0;
+    int32_t tapCount = 0;
+
+private:
+    struct InputContext {
+        MidiDeviceSettings* device;
+        KsVSTHostInterface* engine;
+        std::atomic<bool> closed{false};
+    };
+
+    // Audio start and the cycle's steps.
+    bool isInstrument() const;
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
+                       void* ptr = nullptr, float opt = 0.0f) const;
+    bool openDevicesAndCheckFormats(AudioDeviceSettings*& input, AudioDeviceSettings*& output);
+    void prepareHostTime(const AudioDeviceSettings& output);
+    bool startStreaming(AudioDeviceSettings* input, AudioDeviceSettings* output);
+    void runStreamThread(AudioDeviceSettings* input, AudioDeviceSettings* output);
+    void joinStreamThread();
+    bool cycle(float** inputs, float** outputs, uint32_t frames);
+    void applyPendingTransportAndTempo();
+    void deliverEvents();
+    void startArmedPlayerAndRecorder();
+    void writeHostPosition();
+    void prepareInput(float** inputs, uint32_t frames);
+    void playFile(float** inputs, uint32_t frames);
+    void tapRecorder(float** outputs, uint32_t frames);
+    void measureCpuLoad();
+    double outputSampleRate() const;
+
+    // Tempo from the plug-in, MIDI clock and taps.
+    static void tempoHook(double bpm, void* engine);
+    void requestTempo(double bpm);
+    void handleSystemMessage(const MidiMessage& message, const MidiDeviceSettings& device);
+    void handleClock(const MidiMessage& message, const MidiDeviceSettings& device);
+    bool handleTapTrigger(const MidiMessage& message);
+    bool handleTapLearning(const MidiMessage& message);
+    void tap(const MidiMessage& message);
+
+    // MIDI routing.
+    static void midiOutHook(const VstMidiEvent& event, void* engine);
+    void routeInput(const MidiMessage& message, const MidiDeviceSettings& device);
+    bool openMidiInputs();
+    bool openMidiOutput();
+
+    std::thread streamThread;
+    std::vector<std::unique_ptr<InputContext>> inputContexts;
+    std::atomic<bool> settingsSaveRequested{false};
+};

@@ -1,0 +1,64 @@
+// The cycle's steps for the file player and the recorder.
+
+#include "KsVSTHostInterface.h"
+
+#include <algorithm>
+#include <cstring>
+
+void KsVSTHostInterface::startArmedPlayerAndRecorder() {
+    int32_t armed = 2;
+    if (playerState.compare_exchange_strong(armed, 1))
+        ppqPos.store(0.0);
+    armed = 2;
+    if (recorderState.compare_exchange_strong(armed, 1))
+        ppqPos.store(0.0);
+}
+
+void KsVSTHostInterface::prepareInput(float** inputs, uint32_t frames) {
+    if (playerState.load() == 1 && !finished) {
+        playFile(inputs, frames);
+        return;
+    }
+    if (isInstrument())
+        return;
+    if (playerDialogOpen.load() || settings->inputDevice == nullptr) {
+        std::memset(inputs[0], 0, frames * sizeof(float));
+        std::memset(inputs[1], 0, frames * sizeof(float));
+    }
+}
+
+// Reads the file at `playerStep` file frames per output frame, interpolating
+// linearly; the arrays hold one extra entry that repeats the first frame, so
+// a loop interpolates from the last frame into the first.
+void KsVSTHostInterface::playFile(float** inputs, uint32_t frames) {
+    const float* left = playerLeft.get();
+    const float* right = playerRight.get();
+    for (uint32_t i = 0; i < frames; ++i) {
+        if (!(playerPos < playerLength)) {
+            if (loop) {
+                playerPos = 0.0;
+            } else {
+                std::fill(inputs[0] + i, inputs[0] + frames, 0.0f);
+                std::fill(inputs[1] + i, inputs[1] + frames, 0.0f);
+                finished = true;
+                break;
+            }
+        }
+        const auto index = static_cast<uint32_t>(playerPos);
+        const float fraction = static_cast<float>(playerPos) - static_cast<float>(index);
+        inputs[0][i] = left[index] + (left[index + 1] - left[index]) * fraction;
+        inputs[1][i] = right[index] + (right[index + 1] - right[index]) * fraction;
+        playerPos += playerStep;
+    }
+    playedFrames.fetch_add(frames);
+}
+
+void KsVSTHostInterface::tapRecorder(float** outputs, uint32_t frames) {
+    if (recorderState.load() != 1 || !recordLeft || !recordRight)
+        return;
+    const uint32_t recorded = recordedFrames.load();
+    const uint32_t n = std::min(frames, recordCapacity - recorded);
+    std::memcpy(recordLeft.get() + recorded, outputs[0], n * sizeof(float));
+    std::memcpy(recordRight.get() + recorded, outputs[1], n * sizeof(float));
+    recordedFrames.store(recorded + n);
+}

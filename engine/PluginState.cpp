@@ -1,0 +1,82 @@
+// The plug-in's state between runs: its chunk in "saved.chunk" in the folder
+// its installation names in the registry ("contentpath").
+
+#include "KsVSTHostInterface.h"
+
+#include "Files.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+namespace {
+
+const char* const kStateFileName = "saved.chunk";
+
+// The chunk size travels as a 32-bit number: larger files are never handed
+// to the plug-in.
+constexpr long kLargestChunk = std::numeric_limits<int32_t>::max();
+
+bool writeWholeFile(const std::string& path, const void* data, size_t size) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(data, 1, size, file) == size;
+    const bool flushed = std::fflush(file) == 0;
+    return std::fclose(file) == 0 && written && flushed;
+}
+
+// The whole file, or nothing: a short read hands no partial state over.
+bool readWholeFile(const std::string& path, std::vector<char>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    bool complete = false;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        if (size >= 0 && size <= kLargestChunk && std::fseek(file, 0, SEEK_SET) == 0) {
+            bytes.resize(static_cast<size_t>(size));
+            complete = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        }
+    }
+    std::fclose(file);
+    return complete;
+}
+
+} // namespace
+
+// The chunk goes to a temporary file beside the state file, which replaces
+// the old one only after a complete write: a failed save keeps the last
+// good state.
+void KsVSTHostInterface::saveState() {
+    if (settings == nullptr)
+        return;
+    std::string folder;
+    if (!settings->readString("contentpath", folder))
+        return;
+    if (hostLib == nullptr || hostLib->effect == nullptr)
+        return;
+    void* data = nullptr;
+    const VstIntPtr size = dispatch(effGetChunk, 0, 0, &data);
+    if (size <= 0 || data == nullptr)
+        return;
+    const std::string path = folder + kStateFileName;
+    const std::string temporary = path + ".new";
+    if (!writeWholeFile(temporary, data, static_cast<size_t>(size)) ||
+        !platform::replaceFile(temporary, path))
+        std::remove(temporary.c_str());
+}
+
+void KsVSTHostInterface::loadState() {
+    if (settings == nullptr)
+        return;
+    std::string folder;
+    if (!settings->readString("contentpath", folder))
+        return;
+    std::vector<char> chunk;
+    if (!readWholeFile(folder + kStateFileName, chunk))
+        return;
+    if (hostLib != nullptr && hostLib->effect != nullptr)
+        dispatch(effSetChunk, 0, static_cast<VstIntPtr>(chunk.size()), chunk.data());
+}

@@ -1,0 +1,196 @@
+// Tempo, transport and host time: what the plug-in reads through
+// audioMasterGetTime, kept current by the cycle.
+
+#include "KsVSTHostInterface.h"
+
+#include "Clock.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kTempoAttempts = 52;
+constexpr uint32_t kTempoRetryMs = 5;
+constexpr double kClockTickPpq = 0.0416666679084301;      // 1/24 in single precision
+constexpr double kUnchangedClockPpq = 0.010416666977107525; // 1/96 in single precision
+constexpr int32_t kClocksPerBeat = 24;
+constexpr int64_t kLongestTapIntervalMs = 1333;
+
+void setPlayingBit(VstTimeInfo& time, bool playing) {
+    if (playing)
+        time.flags |= kVstTransportPlaying;
+    else
+        time.flags &= ~kVstTransportPlaying;
+}
+
+} // namespace
+
+void KsVSTHostInterface::setTempo(double bpm) {
+    if (bpm == tempo.load())
+        return;
+    for (int attempt = 0; attempt < kTempoAttempts; ++attempt) {
+        if (!(inCycle.load() && tempoPending.load())) {
+            tempo.store(bpm);
+            tempoPending.store(true);
+            return;
+        }
+        platform::sleepMs(kTempoRetryMs);
+    }
+}
+
+// The MIDI thread's way to change the tempo: it never sleeps. The tempo is
+// one atomic value, so a change that overtakes a pending one replaces it.
+void KsVSTHostInterface::requestTempo(double bpm) {
+    if (bpm == tempo.load())
+        return;
+    tempo.store(bpm);
+    tempoPending.store(true);
+}
+
+void KsVSTHostInterface::setTransport(bool playing) {
+    if (hostLib != nullptr) {
+        const bool bitSet = (hostLib->record.timeInfo.flags & kVstTransportPlaying) != 0;
+        if (playing != bitSet)
+            transportPending.store(true);
+    }
+    transportRequested.store(playing);
+}
+
+void KsVSTHostInterface::applyPendingTransportAndTempo() {
+    VstTimeInfo& time = hostLib->record.timeInfo;
+    if (transportPending.load()) {
+        const bool playing = transportRequested.load();
+        setPlayingBit(time, playing);
+        if (playing)
+            ppqPos.store(0.0);
+        transportPending.store(false);
+    }
+    if (tempoPending.load()) {
+        const double bpm = tempo.load();
+        ppqPerSample = 1.0 / (outputSampleRate() / (bpm * (1.0 / 60.0)));
+        time.tempo = bpm;
+        tempoPending.store(false);
+    }
+}
+
+void KsVSTHostInterface::writeHostPosition() {
+    VstTimeInfo& time = hostLib->record.timeInfo;
+    if (!syncActive.load()) {
+        time.ppqPos = ppqPos.load();
+        return;
+    }
+    const double clock = clockPpq.load();
+    if (clock < 0.0)
+        return;
+    if (clock != lastClockPpq) {
+        time.ppqPos = clock;
+        lastClockPpq = clock;
+    } else {
+        time.ppqPos = clock + kUnchangedClockPpq;
+    }
+}
+
+void KsVSTHostInterface::tempoHook(double bpm, void* engine) {
+    auto* self = static_cast<KsVSTHostInterface*>(engine);
+    if (bpm == self->tempo.load())
+        return;
+    self->requestTempo(bpm);
+    self->settings->tempo.store(bpm);
+    self->settingsSaveRequested.store(true);
+}
+
+bool KsVSTHostInterface::saveSettingsIfRequested() {
+    if (settings == nullptr || !settingsSaveRequested.exchange(false))
+        return false;
+    settings->save();
+    return true;
+}
+
+void KsVSTHostInterface::handleSystemMessage(const MidiMessage& message,
+                                             const MidiDeviceSettings& device) {
+    if (!device.sync)
+        return;
+    switch (message.status) {
+    case 0xFA: { // Start
+        clockAccumulatedMs = 0.0;
+        clockCount = 0;
+        const double start = getTempo() / 60000.0 * device.delay;
+        clockPpq.store(start);
+        lastClockPpq = start - 1.0;
+        ppqPos.store(0.0);
+        setTransport(true);
+        break;
+    }
+    case 0xFC: // Stop
+        setTransport(false);
+        break;
+    case 0xF8:
+        handleClock(message, device);
+        break;
+    default:
+        break;
+    }
+}
+
+void KsVSTHostInterface::handleClock(const MidiMessage& message, const MidiDeviceSettings& device) {
+    const bool playing = (hostLib->record.timeInfo.flags & kVstTransportPlaying) != 0;
+    if ((device.syncWhilePlaying || !playing) && message.deltaMs > 0.0) {
+        clockAccumulatedMs += message.deltaMs;
+        if (++clockCount == kClocksPerBeat) {
+            const double bpm = std::floor(60000.0 / clockAccumulatedMs * 10.0 + 0.5) / 10.0;
+            clockAccumulatedMs = 0.0;
+            clockCount = 0;
+            if (bpm != tempo.load()) {
+                requestTempo(bpm);
+                settings->tempo.store(bpm);
+            }
+        }
+    }
+    clockPpq.store(clockPpq.load() + kClockTickPpq);
+}
+
+// A message matching the learned trigger taps; a controller taps only on a
+// rise from below 65 to 65 or more. True when the message is used up.
+bool KsVSTHostInterface::handleTapTrigger(const MidiMessage& message) {
+    const std::optional<MidiMessage> learned = learnedTapMessage();
+    if (!learned || learned->status != message.status || learned->data1 != message.data1)
+        return false;
+    if (message.status == 0xB0 && !(message.data2 >= 65 && tapCCWasLow)) {
+        tapCCWasLow = message.data2 < 65;
+        return false;
+    }
+    tap(message);
+    return true;
+}
+
+void KsVSTHostInterface::tap(const MidiMessage& message) {
+    tapCCWasLow = message.data2 < 65;
+    const int64_t counter = readPerformanceCounter();
+    const int64_t interval = (counter - lastTapCounter) * 1000 / perfFrequency;
+    if (interval <= kLongestTapIntervalMs) {
+        tapSumMs += static_cast<uint32_t>(interval);
+        tapCount += 1;
+    } else {
+        tapSumMs = 0;
+        tapCount = 0;
+    }
+    if (tapCount > 0) {
+        const uint32_t averageMs = tapSumMs / static_cast<uint32_t>(tapCount);
+        double bpm = averageMs == 0 ? 250.0 : 60000.0 / averageMs;
+        bpm = std::clamp(bpm, 45.0, 250.0);
+        requestTempo(std::floor(bpm * 100.0 + 0.5) / 100.0);
+    }
+    lastTapCounter = counter;
+}
+
+bool KsVSTHostInterface::handleTapLearning(const MidiMessage& message) {
+    if (!learnMode.load())
+        return false;
+    setLearnedTapMessage(message.status, message.data1);
+    learnMode.store(false);
+    tapCCWasLow = false;
+    settings->tempoTab.store(message.status * 256 + message.data1);
+    settingsSaveRequested.store(true);
+    return true;
+}

@@ -1,0 +1,115 @@
+// The audio cycle allocates nothing: this program replaces the global
+// allocator and counts every allocation made while a cycle runs.
+
+#include "KsVSTHostInterface.h"
+#include "TestPlugins.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+thread_local bool countingThisThread = false;
+std::atomic<uint64_t> countedAllocations{0};
+
+void* allocate(std::size_t size, std::size_t alignment = 0) {
+    if (countingThisThread)
+        countedAllocations.fetch_add(1);
+    void* memory = nullptr;
+    if (alignment > alignof(std::max_align_t)) {
+        const std::size_t rounded = (size + alignment - 1) / alignment * alignment;
+        memory = std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded);
+    } else {
+        memory = std::malloc(size == 0 ? 1 : size);
+    }
+    return memory;
+}
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (void* p = allocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new(std::size_t size, std::align_val_t a) {
+    if (void* p = allocate(size, static_cast<std::size_t>(a)))
+        return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size, std::align_val_t a) { return operator new(size, a); }
+void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
+    return allocate(size, static_cast<std::size_t>(a));
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+namespace {
+
+TEST(AudioCycleAllocations, NoneIn100000CyclesWithEventsTempoAndTransport) {
+    KsVSTHostLib lib;
+    ASSERT_NE(lib.load(testPluginPath("KsTestEffect")), nullptr);
+    TestPluginControl control("KsTestEffect");
+    KsVSTHostInterface engine;
+    AudioDriverPair drivers(nullptr, nullptr);
+    struct : KsMidiBase {
+        bool open(const MidiDeviceSettings*, const MidiDeviceSettings*, MidiInputCallback,
+                  void*) override { return true; }
+        void close() override {}
+        void sendShortMessage(const MidiMessage&) override {}
+    } midi;
+    HostSettings settings("KsTest Allocations", false);
+    AudioDeviceSettings output;
+    output.sampleRate = 48000.0;
+    output.type = audioDeviceWasapiShared;
+    settings.outputDevice = &output;
+    engine.attach(&lib, &drivers, &midi, &settings);
+    lib.record.tempoHook = nullptr;
+
+    float left[64] = {}, right[64] = {};
+    float* pair[2] = {left, right};
+    bool (*cycle)(float**, float**, uint32_t, void*) = KsVSTHostInterface::audioCycle;
+    // Warm up once: first calls may set up lazily created statics.
+    cycle(pair, pair, 64, &engine);
+    for (int i = 0; i < 100000; ++i) {
+        engine.appendEvent(0x90, static_cast<uint8_t>(i % 128), 100);
+        if (i % 7 == 0)
+            engine.setTempo(100.0 + i % 50);
+        if (i % 11 == 0)
+            engine.setTransport(i % 2 == 0);
+        if (i % 13 == 0)
+            control.queueHostCall(lib.effect, {audioMasterGetTime, 0, 0, 0.0f, {}, false, false});
+        countingThisThread = true;
+        cycle(pair, pair, 64, &engine);
+        countingThisThread = false;
+    }
+    EXPECT_EQ(countedAllocations.load(), 0u);
+    EXPECT_EQ(control.processInfo(lib.effect).processCalls, 100001);
+    EXPECT_EQ(engine.droppedEvents.load(), 0u);
+    lib.effect->dispatcher(lib.effect, effClose, 0, 0, nullptr, 0.0f);
+    lib.effect = nullptr;
+    platform::deleteRegistryTree(platform::RegistryRoot::currentUser,
+                                 "Software\\Kestrune\\KsTest Allocations");
+}
+
+TEST(AudioCycleAllocations, TheCounterSeesAnAllocation) {
+    // Called through a volatile pointer so the compiler cannot drop it.
+    void* (*volatile allocateBytes)(std::size_t) = ::operator new;
+    countingThisThread = true;
+    void* p = allocateBytes(16);
+    countingThisThread = false;
+    ::operator delete(p);
+    EXPECT_GE(countedAllocations.load(), 1u);
+    countedAllocations = 0;
+}
+
+} // namespace

@@ -1,0 +1,205 @@
+#include "EngineTestSupport.h"
+
+namespace {
+
+const char* const kNoInput = "No input device available.\r\nOnly the audio player will work.";
+
+class AudioStartTest : public EngineTest {};
+
+TEST_F(AudioStartTest, NoOutputFailsWithoutAMessage) {
+    EXPECT_FALSE(engine.startAudio());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(engine.running.load());
+}
+
+TEST_F(AudioStartTest, MissingInputWarnsAndStillStarts) {
+    useManualDevices(false);
+    EXPECT_TRUE(engine.startAudio());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, kNoInput);
+    EXPECT_EQ(messages[0].caption, "Warning");
+    EXPECT_TRUE(engine.running.load());
+}
+
+TEST_F(AudioStartTest, MismatchedFormatsAreRefusedWithTheirMessages) {
+    const struct {
+        int32_t outputType;
+        double inputRate;
+        uint16_t inputBits;
+        const char* text;
+    } cases[] = {
+        {audioDeviceWasapiShared, 44100.0, 32,
+         "Different sample rates for input and output device not supported!\r\nAutomatic "
+         "adjustment failed.\r\nPlease check your Audio device settings!"},
+        {audioDeviceWasapiExclusive, 44100.0, 32,
+         "Different sample rates for input and output device not supported!\r\nAutomatic "
+         "adjustment failed.\r\nPlease check your Audio device settings!"},
+        {audioDeviceAsio, 96000.0, 32,
+         "Different sample rates for input and output device not supported!\r\nPlease correct "
+         "and restart Application."},
+        {audioDeviceWasapiShared, 48000.0, 16,
+         "Different bit rates for input and output device not supported!\r\nPlease correct and "
+         "restart Application."},
+    };
+    for (const auto& c : cases) {
+        messages.clear();
+        KsAudioBase& driver = c.outputType == audioDeviceAsio ? static_cast<KsAudioBase&>(*asio)
+                                                              : *wasapi;
+        settings->outputDevice = addDevice(driver, c.outputType, "Out", false, 48000.0, 32);
+        settings->inputDevice = addDevice(driver, c.outputType, "In", true, c.inputRate,
+                                          c.inputBits);
+        EXPECT_FALSE(engine.startAudio());
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, c.text);
+        EXPECT_EQ(messages[0].caption, "Error");
+        EXPECT_FALSE(engine.running.load());
+    }
+}
+
+TEST_F(AudioStartTest, UnknownOutputTypeAndFailingDriverDoNotStart) {
+    settings->outputDevice = addDevice(*asio, 16, "Odd", false);
+    EXPECT_FALSE(engine.startAudio());
+    useManualDevices();
+    asio->failStart = true;
+    EXPECT_FALSE(engine.startAudio());
+    EXPECT_FALSE(engine.running.load());
+}
+
+TEST_F(AudioStartTest, TellsThePluginBlockSizeRateAndStartsIt) {
+    useManualDevices();
+    settings->outputDevice->bufferSize = 96;
+    settings->outputDevice->sampleRate = 44100.0;
+    settings->inputDevice->sampleRate = 44100.0;
+    control.clearCalls(lib.effect);
+    ASSERT_TRUE(engine.startAudio());
+    const std::vector<KsTestCall> calls = callsSince(0);
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[0].opcode, effSetBlockSize);
+    EXPECT_EQ(calls[0].value, 96);
+    EXPECT_EQ(calls[1].opcode, effSetSampleRate);
+    EXPECT_EQ(calls[1].opt, 44100.0f);
+    EXPECT_EQ(calls[2].opcode, effMainsChanged);
+    EXPECT_EQ(calls[2].value, 1);
+    EXPECT_EQ(lib.record.timeInfo.sampleRate, 44100.0);
+    EXPECT_EQ(lib.record.tempoHook != nullptr, true);
+    EXPECT_DOUBLE_EQ(engine.ppqPerSample, 2.0 / 44100.0);
+}
+
+TEST_F(AudioStartTest, CycleProcessesTheDriversPairInPlace) {
+    useManualDevices();
+    ASSERT_TRUE(engine.startAudio());
+    ASSERT_EQ(asio->runBlocks(3, 0.25f), 3);
+    const KsTestProcessInfo info = processInfo();
+    EXPECT_EQ(info.processCalls, 3);
+    EXPECT_EQ(info.lastFrames, 64);
+    EXPECT_TRUE(info.inputsAreOutputs);
+    EXPECT_EQ(info.channelPointers[0], asio->channelBuffers[0]);
+    EXPECT_EQ(info.channelPointers[1], asio->channelBuffers[1]);
+    EXPECT_EQ(asio->channelBuffers[0][10], 0.25f) << "live input passes through the effect";
+    EXPECT_EQ(asio->channelBuffers[1][10], -0.25f);
+}
+
+TEST_F(AudioStartTest, WithoutAnInputTheEffectHearsSilence) {
+    useManualDevices(false);
+    ASSERT_TRUE(engine.startAudio());
+    asio->runBlocks(1, 0.25f);
+    EXPECT_EQ(asio->channelBuffers[0][0], 0.0f);
+    engine.playerDialogOpen = true;
+    settings->inputDevice = addDevice(*asio, audioDeviceAsio, "Manual", true);
+    asio->runBlocks(1, 0.25f);
+    EXPECT_EQ(asio->channelBuffers[1][63], 0.0f) << "the open player dialog silences the input";
+}
+
+TEST_F(AudioStartTest, StopRequestEndsTheCycleUntouched) {
+    useManualDevices();
+    ASSERT_TRUE(engine.startAudio());
+    engine.stopRequest = true;
+    EXPECT_EQ(asio->runBlocks(1, 0.75f), 0);
+    EXPECT_FALSE(engine.stopRequest.load());
+    EXPECT_EQ(processInfo().processCalls, 0);
+    EXPECT_EQ(asio->channelBuffers[0][0], 0.75f);
+}
+
+TEST_F(AudioStartTest, CpuLoadIsReadEvery101Cycles) {
+    useManualDevices();
+    ASSERT_TRUE(engine.startAudio());
+    asio->runBlocks(100);
+    EXPECT_EQ(engine.cpuLoad.load(), 0);
+    EXPECT_EQ(engine.cycleCount, 100);
+    asio->runBlocks(1);
+    EXPECT_EQ(engine.cycleCount, 0);
+    EXPECT_EQ(engine.cpuLoad.load(), -1) << "fewer than 251 ms after the baseline";
+}
+
+TEST_F(AudioStartTest, OwnThreadDriverStartsAndStops) {
+    auto threaded = std::make_unique<CallbackDriver>(true);
+    CallbackDriver* driver = threaded.get();
+    drivers->asio = std::move(threaded);
+    asio = driver;
+    useManualDevices();
+    ASSERT_TRUE(engine.startAudio());
+    while (driver->blocks.load() < 5)
+        platform::sleepMs(1);
+    engine.stopAudio();
+    EXPECT_FALSE(engine.running.load());
+    EXPECT_FALSE(driver->running);
+    EXPECT_GE(processInfo().processCalls, 5);
+}
+
+class InstrumentStartTest : public EngineTest {
+protected:
+    InstrumentStartTest() : EngineTest("KsTestSynth") {}
+};
+
+TEST_F(InstrumentStartTest, DropsTheInputWithoutAWarning) {
+    useManualDevices(true);
+    ASSERT_TRUE(engine.startAudio());
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(settings->inputDevice, nullptr);
+    settings->save();
+    HostSettings reread(pluginName, true);
+    AudioDeviceList none;
+    reread.load(none, asio->devices);
+    EXPECT_EQ(reread.inputDevice, nullptr) << "the dropped input is not stored";
+}
+
+class StreamThreadTest : public EngineTest {};
+
+TEST_F(StreamThreadTest, BlockingLoopRunsOnItsOwnThreadUntilStopped) {
+    settings->outputDevice = addDevice(*wasapi, audioDeviceWasapiShared, "Speakers", false);
+    settings->inputDevice = addDevice(*wasapi, audioDeviceWasapiShared, "Mic", true);
+    ASSERT_TRUE(engine.startAudio());
+    EXPECT_TRUE(engine.running.load());
+    EXPECT_GT(wasapi->blocks.load(), 0);
+    engine.stopAudio();
+    EXPECT_FALSE(engine.running.load());
+    EXPECT_FALSE(engine.stopRequest.load());
+    const int blocks = wasapi->blocks.load();
+    platform::sleepMs(20);
+    EXPECT_EQ(wasapi->blocks.load(), blocks) << "the stream has ended";
+    ASSERT_TRUE(engine.startAudio()) << "and can start again";
+}
+
+TEST_F(StreamThreadTest, FailingStreamDropsRunning) {
+    settings->outputDevice = addDevice(*wasapi, audioDeviceWasapiExclusive, "Speakers", false);
+    wasapi->failStart = true;
+    EXPECT_FALSE(engine.startAudio());
+    EXPECT_FALSE(engine.running.load());
+}
+
+TEST_F(StreamThreadTest, AStreamThatWillNotEndBlocksTheNextStart) {
+    settings->outputDevice = addDevice(*wasapi, audioDeviceWasapiShared, "Speakers", false);
+    ASSERT_TRUE(engine.startAudio());
+    wasapi->ignoreEnd = true;
+    engine.stopAudio();
+    EXPECT_TRUE(engine.running.load()) << "still streaming after six checks";
+    EXPECT_FALSE(engine.startAudio()) << "never two streams at once";
+    wasapi->forceEnd = true;
+    for (int i = 0; i < 100 && engine.running.load(); ++i)
+        platform::sleepMs(5);
+    wasapi->ignoreEnd = false;
+    wasapi->forceEnd = false;
+    EXPECT_TRUE(engine.startAudio());
+}
+
+} // namespace

@@ -1,0 +1,191 @@
+#include "EngineTestSupport.h"
+
+namespace {
+
+class TransportTest : public EngineTest {
+protected:
+    void SetUp() override {
+        useManualDevices();
+        ASSERT_TRUE(engine.startAudio());
+    }
+    VstTimeInfo seen() const { return processInfo().timeInfo; }
+};
+
+TEST_F(TransportTest, FirstCycleShowsTheStoppedTransportAndAdvancesThePosition) {
+    lib.record.timeInfo.flags |= kVstTransportPlaying;
+    asio->runBlocks(1);
+    EXPECT_EQ(seen().flags, kVstPpqPosValid | kVstTempoValid);
+    EXPECT_EQ(seen().ppqPos, 0.0);
+    asio->runBlocks(1);
+    // 64 frames at 48 kHz and 120 BPM.
+    EXPECT_DOUBLE_EQ(seen().ppqPos, 64.0 * 2.0 / 48000.0);
+    EXPECT_EQ(seen().tempo, 120.0);
+}
+
+TEST_F(TransportTest, StartingTheTransportRewindsThePosition) {
+    asio->runBlocks(10);
+    engine.setTransport(true);
+    asio->runBlocks(1);
+    EXPECT_EQ(seen().flags & kVstTransportPlaying, kVstTransportPlaying);
+    EXPECT_EQ(seen().ppqPos, 0.0);
+    engine.setTransport(false);
+    asio->runBlocks(1);
+    EXPECT_EQ(seen().flags & kVstTransportPlaying, 0);
+    EXPECT_GT(seen().ppqPos, 0.0) << "stopping does not rewind";
+}
+
+TEST_F(TransportTest, TempoChangesReachTheNextCycle) {
+    engine.setTempo(120.0);
+    EXPECT_FALSE(engine.tempoPending.load()) << "the current tempo changes nothing";
+    engine.setTempo(60.0);
+    EXPECT_TRUE(engine.tempoPending.load());
+    asio->runBlocks(1);
+    EXPECT_FALSE(engine.tempoPending.load());
+    EXPECT_EQ(seen().tempo, 60.0);
+    EXPECT_DOUBLE_EQ(engine.ppqPerSample, 1.0 / 48000.0);
+}
+
+TEST_F(TransportTest, PluginTempoIsKeptAndSavedOnTheWindowThread) {
+    control.queueHostCall(lib.effect, {audioMasterSetHostTempo, 0, 0, 98.0f, {}, false, false});
+    asio->runBlocks(1); // the plug-in calls the host from its processing
+    EXPECT_EQ(engine.getTempo(), 98.0);
+    EXPECT_EQ(settings->tempo.load(), 98.0);
+    asio->runBlocks(1);
+    EXPECT_EQ(seen().tempo, 98.0);
+    EXPECT_TRUE(engine.saveSettingsIfRequested());
+    EXPECT_FALSE(engine.saveSettingsIfRequested());
+    HostSettings reread(pluginName, false);
+    reread.load(drivers->wasapi->devices, asio->devices);
+    EXPECT_EQ(reread.tempo.load(), 98.0);
+}
+
+TEST_F(TransportTest, PluginTransportOpcodeIsComparedAtTheNextRequest) {
+    control.queueHostCall(lib.effect, {audioMasterSetHostTransport, 1, 0, 0.0f, {}, false, false});
+    asio->runBlocks(2);
+    EXPECT_EQ(seen().flags & kVstTransportPlaying, kVstTransportPlaying);
+    engine.setTransport(true); // already playing: nothing pending
+    EXPECT_FALSE(engine.transportPending.load());
+}
+
+class MidiClockTest : public TransportTest {
+protected:
+    void SetUp() override {
+        TransportTest::SetUp();
+        settings->load(drivers->wasapi->devices, asio->devices);
+        settings->mergeMidiDevices(midi.devices);
+        settings->midiDevices[1]->sync = true; // "Clock Box"
+        ASSERT_TRUE(engine.startMidi());
+        ASSERT_TRUE(engine.syncActive.load());
+    }
+};
+
+TEST_F(MidiClockTest, TwentyFourTicksAt120BpmGive120) {
+    engine.setTempo(100.0);
+    asio->runBlocks(1);
+    for (int i = 0; i < 24; ++i)
+        midi.receive(0xF8, 0, 0, 500.0 / 24.0, 1);
+    EXPECT_EQ(engine.getTempo(), 120.0);
+    EXPECT_EQ(settings->tempo.load(), 120.0);
+}
+
+TEST_F(MidiClockTest, StartAndClockDriveThePosition) {
+    midi.receive(0xFA, 0, 0, 1.0, 1);
+    asio->runBlocks(1);
+    EXPECT_EQ(seen().ppqPos, 0.0);
+    EXPECT_EQ(seen().flags & kVstTransportPlaying, kVstTransportPlaying);
+    asio->runBlocks(1);
+    EXPECT_EQ(seen().ppqPos, 0.010416666977107525);
+    midi.receive(0xF8, 0, 0, 20.0, 1);
+    asio->runBlocks(1);
+    EXPECT_EQ(seen().ppqPos, 0.0416666679084301);
+    midi.receive(0xFC, 0, 0, 1.0, 1);
+    asio->runBlocks(1);
+    EXPECT_EQ(seen().flags & kVstTransportPlaying, 0);
+}
+
+TEST_F(MidiClockTest, SyncDelayMovesTheStartAhead) {
+    settings->midiDevices[1]->delay = 250;
+    midi.receive(0xFA, 0, 0, 1.0, 1);
+    asio->runBlocks(1);
+    EXPECT_DOUBLE_EQ(seen().ppqPos, 0.5); // 250 ms at 120 BPM
+}
+
+class TapTest : public EngineTest {
+protected:
+    static inline int64_t now = 0;
+    static int64_t fakeCounter() { return now; }
+    void SetUp() override {
+        engine.readPerformanceCounter = fakeCounter;
+        engine.perfFrequency = 1000; // one count per millisecond
+        now = 1000000;
+        settings->load(drivers->wasapi->devices, asio->devices);
+        settings->mergeMidiDevices(midi.devices);
+        ASSERT_TRUE(engine.startMidi());
+    }
+    void tapAfter(int64_t ms, uint8_t status = 0x90, uint8_t data1 = 36, uint8_t data2 = 100) {
+        now += ms;
+        midi.receive(status, data1, data2);
+    }
+};
+
+TEST_F(TapTest, LearningThenTappingSetsTheTempo) {
+    engine.learnMode = true;
+    tapAfter(0, 0x93, 36, 90); // learned on channel 4
+    EXPECT_FALSE(engine.learnMode.load());
+    EXPECT_EQ(settings->tempoTab.load(), 0x9024);
+    EXPECT_TRUE(engine.saveSettingsIfRequested());
+    tapAfter(5000);          // starts a series
+    EXPECT_EQ(engine.getTempo(), 120.0);
+    tapAfter(500, 0x95, 36, 0); // any channel, velocity 0 too
+    EXPECT_EQ(engine.getTempo(), 120.0);
+    tapAfter(400);
+    EXPECT_EQ(engine.getTempo(), 133.33); // 900 / 2 = 450 ms
+    tapAfter(1334);
+    EXPECT_EQ(engine.getTempo(), 133.33) << "a long pause only restarts the series";
+    tapAfter(200);
+    EXPECT_EQ(engine.getTempo(), 250.0) << "300 clamped";
+    EXPECT_EQ(received().size(), 0u) << "taps never reach the plug-in";
+}
+
+TEST_F(TapTest, TapsFasterThanAMillisecondClampTo250) {
+    engine.setLearnedTapMessage(0x90, 40);
+    tapAfter(10000, 0x90, 40);
+    tapAfter(0, 0x90, 40);
+    EXPECT_EQ(engine.getTempo(), 250.0);
+}
+
+TEST_F(TapTest, ControllerTapsOnEachRise) {
+    engine.setLearnedTapMessage(0xB0, 64);
+    tapAfter(10000, 0xB0, 64, 0);
+    tapAfter(500, 0xB0, 64, 127);  // rise: tap (starts a series)
+    tapAfter(500, 0xB0, 64, 127);  // no rise: passed on
+    tapAfter(0, 0xB0, 64, 0);
+    tapAfter(0, 0xB0, 64, 127);    // rise: tap 500 ms after the first
+    EXPECT_EQ(engine.getTempo(), 120.0);
+    useManualDevices();
+    ASSERT_TRUE(engine.startAudio());
+    ASSERT_TRUE(engine.startMidi());
+    asio->runBlocks(1);
+    const std::vector<VstMidiEvent> events = received();
+    ASSERT_EQ(events.size(), 3u) << "the messages that are not taps reach the plug-in";
+    EXPECT_EQ(static_cast<uint8_t>(events[0].midiData[2]), 0);
+    EXPECT_EQ(static_cast<uint8_t>(events[1].midiData[2]), 127);
+    EXPECT_EQ(static_cast<uint8_t>(events[2].midiData[2]), 0);
+}
+
+TEST_F(TapTest, ForgettingWhileTheMidiThreadTapsIsSafe) {
+    std::atomic<bool> done{false};
+    std::thread midiThread([&] {
+        for (int i = 0; i < 20000; ++i)
+            midi.receive(0x90, 36, 100);
+        done = true;
+    });
+    while (!done.load()) {
+        engine.setLearnedTapMessage(0x90, 36);
+        engine.forgetLearnedTapMessage();
+    }
+    midiThread.join();
+    SUCCEED();
+}
+
+} // namespace
