@@ -13,6 +13,11 @@ if(KS_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(KS_THREAD_SANITIZE)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()
+
 # Shared objects built natively export only what is marked.
 set(CMAKE_CXX_VISIBILITY_PRESET hidden)
 set(CMAKE_VISIBILITY_INLINES_HIDDEN ON)

@@ -14,8 +14,8 @@ namespace {
 
 const char* const kStateFileName = "saved.chunk";
 
-// The chunk size travels as a 32-bit number: larger files are never handed
-// to the plug-in.
+// Chunk sizes are kept within 32 bits: plug-ins take the size as a 32-bit
+// number, so a larger state is neither written nor handed over.
 constexpr long kLargestChunk = std::numeric_limits<int32_t>::max();
 
 bool writeWholeFile(const std::string& path, const void* data, size_t size) {
@@ -59,8 +59,8 @@ void KsVSTHostInterface::saveState() {
         return;
     void* data = nullptr;
     const VstIntPtr size = dispatch(effGetChunk, 0, 0, &data);
-    if (size <= 0 || data == nullptr)
-        return;
+    if (size <= 0 || size > kLargestChunk || data == nullptr)
+        return; // nothing to keep, or a state that could never be loaded again
     const std::string path = folder + kStateFileName;
     const std::string temporary = path + ".new";
     if (!writeWholeFile(temporary, data, static_cast<size_t>(size)) ||

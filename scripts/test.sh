@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The test command: installs what is missing, builds the three trees
-# (native, native with sanitizers, Windows) and runs every test, the Windows
+# The test command: installs what is missing, builds the four trees
+# (native, native with address and undefined-behaviour sanitizers, native
+# with the thread sanitizer, Windows) and runs every test, the Windows
 # ones under a private Wine environment. Exits non-zero on any failure.
 set -uo pipefail
 
@@ -25,6 +26,7 @@ build() { # tree, extra cmake arguments...
 
 build native -DCMAKE_BUILD_TYPE=RelWithDebInfo || exit 1
 build sanitize -DCMAKE_BUILD_TYPE=Debug -DKS_SANITIZE=ON -DKS_BUILD_BENCH=OFF || exit 1
+build tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKS_THREAD_SANITIZE=ON -DKS_BUILD_BENCH=OFF || exit 1
 build win64 -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-win64.cmake" || exit 1
 
@@ -37,6 +39,7 @@ run_ctest() { # tree
 
 run_ctest native
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest sanitize
+TSAN_OPTIONS=halt_on_error=1 run_ctest tsan
 
 wine_root="$build_dir/win64/wine"
 "$source_dir/scripts/wine-env.sh" start "$wine_root" || exit 1

@@ -7,24 +7,39 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
+
+// This file is the allocator: its delete operators free what its new
+// operators got from malloc, which the compiler cannot know.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 namespace {
 thread_local bool countingThisThread = false;
 std::atomic<uint64_t> countedAllocations{0};
 
-void* allocate(std::size_t size, std::size_t alignment = 0) {
+void* allocate(std::size_t size) {
     if (countingThisThread)
         countedAllocations.fetch_add(1);
-    void* memory = nullptr;
-    if (alignment > alignof(std::max_align_t)) {
-        const std::size_t rounded = (size + alignment - 1) / alignment * alignment;
-        memory = std::aligned_alloc(alignment, rounded == 0 ? alignment : rounded);
-    } else {
-        memory = std::malloc(size == 0 ? 1 : size);
-    }
-    return memory;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+// Over-aligned blocks keep the address malloc gave just below themselves.
+void* allocateAligned(std::size_t size, std::align_val_t alignment) {
+    const auto align = static_cast<std::size_t>(alignment);
+    auto* raw = static_cast<char*>(allocate(size + align + sizeof(void*)));
+    if (raw == nullptr)
+        return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(raw + sizeof(void*));
+    auto* aligned = reinterpret_cast<void**>((start + align - 1) / align * align);
+    aligned[-1] = raw;
+    return aligned;
+}
+
+void freeAligned(void* p) {
+    if (p != nullptr)
+        std::free(static_cast<void**>(p)[-1]);
 }
 } // namespace
 
@@ -37,21 +52,25 @@ void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
 void* operator new(std::size_t size, std::align_val_t a) {
-    if (void* p = allocate(size, static_cast<std::size_t>(a)))
+    if (void* p = allocateAligned(size, a))
         return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size, std::align_val_t a) { return operator new(size, a); }
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
-    return allocate(size, static_cast<std::size_t>(a));
+    return allocateAligned(size, a);
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { freeAligned(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { freeAligned(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { freeAligned(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { freeAligned(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    freeAligned(p);
+}
 
 namespace {
 
