@@ -15,7 +15,9 @@ public:
             std::string name = run.run_name.function_name;
             if (!run.run_name.args.empty())
                 name += "/" + run.run_name.args;
-            medians[name] = run.GetAdjustedCPUTime();
+            // Manually timed runs report their own (real) time; the rest CPU time.
+            medians[name] = run.run_name.time_type == "manual_time" ? run.GetAdjustedRealTime()
+                                                                  : run.GetAdjustedCPUTime();
         }
         ConsoleReporter::ReportRuns(runs);
     }

@@ -226,12 +226,14 @@ bool KsVSTHostInterface::audioCycle(float** inputs, float** outputs, uint32_t fr
 bool KsVSTHostInterface::cycle(float** inputs, float** outputs, uint32_t frames) {
     float* pair[2] = {inputs != nullptr && inputs[0] != nullptr ? inputs[0] : outputs[0],
                       inputs != nullptr && inputs[1] != nullptr ? inputs[1] : outputs[1]};
-    if (stopRequest.exchange(false))
+    // Flags are read before they are exchanged: a locked exchange in every
+    // block would cost more than the rare request it looks for.
+    if (stopRequest.load(std::memory_order_relaxed) && stopRequest.exchange(false))
         return false;
     inCycle.store(true);
     applyPendingTransportAndTempo();
     deliverEvents();
-    if (startBothRequest.exchange(false)) {
+    if (startBothRequest.load(std::memory_order_relaxed) && startBothRequest.exchange(false)) {
         playerState.store(1);
         recorderState.store(1);
         ppqPos.store(0.0);

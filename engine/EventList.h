@@ -17,7 +17,7 @@ public:
     EventList(const EventList&) = delete;
     EventList& operator=(const EventList&) = delete;
 
-    VstEvents* header() { return &block.header; }
+    VstEvents* header() { return reinterpret_cast<VstEvents*>(&block); }
     VstMidiEvent& record(uint32_t i) { return block.records[i]; }
 
     const uint32_t capacity = kCapacity;
@@ -25,12 +25,14 @@ public:
     std::atomic<uint32_t> count{0};
 
 private:
+    // Laid out as a VstEvents header with room for every pointer.
     struct Block {
-        VstEvents header;
-        VstEvent* morePointers[kCapacity - 2]; // the header declares the first two
+        VstInt32 numEvents;
+        VstIntPtr reserved;
+        VstEvent* events[kCapacity];
         VstMidiEvent records[kCapacity];
     };
     Block block;
 };
 
-static_assert(offsetof(VstEvents, events) + sizeof(VstEvent*) * 2 == sizeof(VstEvents));
+

@@ -71,16 +71,19 @@ void KsVSTHostInterface::deliverEvents() {
     uint32_t state = eventLock.load(std::memory_order_acquire);
     if ((state & kProducerMask) != 0)
         return; // the events wait for the next cycle
+    if (eventLists[state >> 31].count.load(std::memory_order_relaxed) == 0)
+        return; // nothing to deliver; an append starting now lands in this list
     if (!eventLock.compare_exchange_strong(state, state ^ kListIndexBit,
                                            std::memory_order_acq_rel))
         return;
     EventList& list = eventLists[state >> 31];
     const uint32_t count = std::min(list.count.load(std::memory_order_acquire), list.capacity);
-    list.header()->numEvents = static_cast<VstInt32>(count);
+    VstEvents* header = list.header();
+    header->numEvents = static_cast<VstInt32>(count);
     list.count.store(0, std::memory_order_relaxed);
     if (count == 0)
         return;
-    dispatch(effProcessEvents, 0, 0, list.header());
+    dispatch(effProcessEvents, 0, 0, header);
     startArmedPlayerAndRecorder();
 }
 

@@ -102,10 +102,12 @@ void receiveEvents(TestPlugin* plugin, const VstEvents* events) {
         if (event->type != kVstMidiType)
             continue;
         const auto& midi = *reinterpret_cast<const VstMidiEvent*>(event);
+        // The log keeps the first events only; benchmarks send millions.
         const int seen = plugin->receivedCount.load(std::memory_order_relaxed);
-        if (seen < kMaxReceivedEvents)
+        if (seen < kMaxReceivedEvents) {
             plugin->received[seen] = midi;
-        plugin->receivedCount.store(seen + 1, std::memory_order_release);
+            plugin->receivedCount.store(seen + 1, std::memory_order_release);
+        }
         if (plugin->pendingCount < kMaxPendingEvents)
             plugin->pending[plugin->pendingCount++] = midi;
     }
