@@ -92,7 +92,7 @@ bool KsVSTHostInterface::startAudio() {
         return false;
     const int32_t previousPlayerState = playerState.load();
     if (previousPlayerState > 0)
-        playerState.store(0); // the player restarts below once audio runs again
+        setPlayerState(0, loop); // it restarts below once audio runs again
     stopAudio();
     if (running.load())
         return false; // the previous stream has not ended: never run two
@@ -107,15 +107,8 @@ bool KsVSTHostInterface::startAudio() {
         return false;
     hostLib->record.tempoHook = tempoHook;
     hostLib->record.tempoUserData = this;
-    if (previousPlayerState != 0 && playerLeft && playerRight) {
-        playedFrames.store(0);
-        finished = false;
-        playerPos = 0.0;
-        ppqPos.store(0.0);
-        playerState.store(1);
-        transportRequested.store(true);
-        transportPending.store(true);
-    }
+    if (previousPlayerState != 0)
+        setPlayerState(1, loop);
     return true;
 }
 

@@ -70,6 +70,7 @@ public:
     std::unique_ptr<float[]> playerRight;
     std::atomic<uint32_t> playedFrames{0};
     uint32_t playerLength = 0;
+    uint32_t playerFileRate = 0; // sample rate of the loaded file; 0 without one
     bool loop = false;
     bool finished = false;
 
@@ -133,6 +134,14 @@ public:
     // Safe from any number of threads at once; never waits.
     bool appendEvent(uint8_t status, uint8_t data1, uint8_t data2);
     static void midiInputCallback(const MidiMessage& message, void* context);
+
+    // Player and recorder (window thread).
+    int32_t playerFileSampleRate() const { return static_cast<int32_t>(playerFileRate); }
+    bool setPlayerState(int32_t state, bool looped);
+    void rewindPlayer();
+    void freePlayerBuffers();
+    bool setRecorderState(int32_t state, uint32_t maxFrames);
+    void freeRecorderBuffers();
 
     // The plug-in's state file.
     void saveState();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 void KsVSTHostInterface::startArmedPlayerAndRecorder() {
     int32_t armed = 2;
@@ -61,4 +62,59 @@ void KsVSTHostInterface::tapRecorder(float** outputs, uint32_t frames) {
     std::memcpy(recordLeft.get() + recorded, outputs[0], n * sizeof(float));
     std::memcpy(recordRight.get() + recorded, outputs[1], n * sizeof(float));
     recordedFrames.store(recorded + n);
+}
+
+bool KsVSTHostInterface::setPlayerState(int32_t state, bool looped) {
+    if (settings == nullptr || settings->outputDevice == nullptr || !playerLeft || !playerRight)
+        return false;
+    if (state > 0) {
+        playedFrames.store(0);
+        loop = looped;
+        finished = false;
+        playerStep = playerFileRate == 0 ? 0.0
+                                         : static_cast<double>(static_cast<float>(playerFileRate)) /
+                                               static_cast<double>(outputSampleRate());
+        playerPos = 0.0;
+    }
+    ppqPos.store(0.0);
+    playerState.store(state);
+    transportRequested.store(state > 0);
+    transportPending.store(true);
+    return true;
+}
+
+void KsVSTHostInterface::rewindPlayer() {
+    ppqPos.store(0.0);
+    playerPos = 0.0;
+    playedFrames.store(0);
+}
+
+void KsVSTHostInterface::freePlayerBuffers() {
+    playerLeft.reset();
+    playerRight.reset();
+}
+
+bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
+    if (settings == nullptr || settings->outputDevice == nullptr)
+        return false;
+    if (state > 0) {
+        freeRecorderBuffers();
+        const auto limit = static_cast<uint32_t>(settings->outputDevice->sampleRate) * 300u;
+        recordCapacity = maxFrames == 0 ? limit : std::min(maxFrames, limit);
+        recordedFrames.store(0);
+        recordLeft.reset(new (std::nothrow) float[recordCapacity]);
+        recordRight.reset(new (std::nothrow) float[recordCapacity]);
+        if (!recordLeft || !recordRight) {
+            freeRecorderBuffers();
+            recordCapacity = 0;
+            return false;
+        }
+    }
+    recorderState.store(state);
+    return true;
+}
+
+void KsVSTHostInterface::freeRecorderBuffers() {
+    recordLeft.reset();
+    recordRight.reset();
 }

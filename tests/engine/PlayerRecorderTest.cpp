@@ -1,0 +1,139 @@
+#include "EngineTestSupport.h"
+
+namespace {
+
+class PlayerRecorderTest : public EngineTest {
+protected:
+    void SetUp() override {
+        useManualDevices();
+        ASSERT_TRUE(engine.startAudio());
+    }
+    // Puts samples in the player as a loaded file would: one extra entry
+    // repeats the first frame.
+    void loadSamples(const std::vector<float>& samples, uint32_t rate) {
+        const auto n = static_cast<uint32_t>(samples.size());
+        engine.playerLeft.reset(new float[n + 1]);
+        engine.playerRight.reset(new float[n + 1]);
+        for (uint32_t i = 0; i < n; ++i) {
+            engine.playerLeft[i] = samples[i];
+            engine.playerRight[i] = -samples[i];
+        }
+        engine.playerLeft[n] = samples[0];
+        engine.playerRight[n] = -samples[0];
+        engine.playerLength = n;
+        engine.playerFileRate = rate;
+    }
+    // The effect passes its input through: the block shows what it heard.
+    std::vector<float> heard(float liveInput = 0.25f) {
+        asio->runBlocks(1, liveInput);
+        return std::vector<float>(asio->channelBuffers[0], asio->channelBuffers[0] + 64);
+    }
+};
+
+TEST_F(PlayerRecorderTest, FileAtAnotherRateIsSteppedAndInterpolated) {
+    std::vector<float> ramp(1000);
+    for (size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<float>(i) / 1000.0f;
+    loadSamples(ramp, 44100);
+    ASSERT_TRUE(engine.setPlayerState(1, false));
+    EXPECT_DOUBLE_EQ(engine.playerStep, 0.91875);
+    const std::vector<float> block = heard();
+    EXPECT_FLOAT_EQ(block[0], 0.0f);
+    EXPECT_NEAR(block[10], 0.0091875f, 1e-6f);
+    EXPECT_NEAR(asio->channelBuffers[1][10], -0.0091875f, 1e-6f);
+    EXPECT_EQ(engine.playedFrames.load(), 64u);
+}
+
+TEST_F(PlayerRecorderTest, LoopInterpolatesIntoTheFirstFrame) {
+    loadSamples({0.0f, 0.5f, 1.0f}, 96000); // two file frames per output frame at 48 kHz
+    ASSERT_TRUE(engine.setPlayerState(1, true));
+    engine.playerStep = 0.5;
+    const std::vector<float> block = heard();
+    const float expected[] = {0.0f, 0.25f, 0.5f, 0.75f, 1.0f, 0.5f, 0.0f, 0.25f};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_FLOAT_EQ(block[static_cast<size_t>(i)], expected[i]) << "frame " << i;
+}
+
+TEST_F(PlayerRecorderTest, NonLoopingFileEndsMidCycleThenLiveInputReturns) {
+    loadSamples(std::vector<float>(40, 0.5f), 48000);
+    ASSERT_TRUE(engine.setPlayerState(1, false));
+    const std::vector<float> block = heard(0.25f);
+    EXPECT_EQ(block[39], 0.5f);
+    EXPECT_EQ(block[40], 0.0f);
+    EXPECT_EQ(block[63], 0.0f);
+    EXPECT_TRUE(engine.finished);
+    EXPECT_EQ(engine.playerState.load(), 1);
+    EXPECT_EQ(heard(0.25f)[0], 0.25f) << "the live input again";
+    engine.rewindPlayer();
+    EXPECT_EQ(heard(0.25f)[0], 0.25f) << "rewinding does not restart a finished file";
+    ASSERT_TRUE(engine.setPlayerState(1, false));
+    EXPECT_EQ(heard(0.25f)[0], 0.5f);
+}
+
+TEST_F(PlayerRecorderTest, ArmedPlayerStartsOnTheFirstDeliveredEvent) {
+    loadSamples(std::vector<float>(1000, 0.5f), 48000);
+    ASSERT_TRUE(engine.setPlayerState(2, true));
+    asio->runBlocks(1);
+    EXPECT_EQ(processInfo().timeInfo.flags & kVstTransportPlaying, kVstTransportPlaying)
+        << "the transport runs at once";
+    EXPECT_EQ(heard()[0], 0.25f) << "the player waits, silent";
+    engine.appendEvent(0x90, 60, 100);
+    EXPECT_EQ(heard()[0], 0.5f);
+    EXPECT_EQ(engine.playerState.load(), 1);
+    EXPECT_EQ(engine.ppqPos.load(), 64.0 * 2.0 / 48000.0) << "restarted from 0 in that cycle";
+}
+
+TEST_F(PlayerRecorderTest, RecorderCapsAt300SecondsAndStopsAtFull) {
+    settings->outputDevice->sampleRate = 44100.0;
+    ASSERT_TRUE(engine.setRecorderState(1, 0));
+    EXPECT_EQ(engine.recordCapacity, 13230000u);
+    ASSERT_TRUE(engine.setRecorderState(1, 20000000));
+    EXPECT_EQ(engine.recordCapacity, 13230000u);
+    ASSERT_TRUE(engine.setRecorderState(1, 100));
+    EXPECT_EQ(engine.recordCapacity, 100u);
+    asio->runBlocks(1, 0.25f);
+    asio->runBlocks(1, 0.5f);
+    EXPECT_EQ(engine.recordedFrames.load(), 100u);
+    EXPECT_EQ(engine.recordLeft[63], 0.25f);
+    EXPECT_EQ(engine.recordLeft[64], 0.5f);
+    EXPECT_EQ(engine.recordRight[99], -0.5f);
+    asio->runBlocks(1);
+    EXPECT_EQ(engine.recordedFrames.load(), 100u);
+    EXPECT_EQ(engine.recorderState.load(), 1);
+    ASSERT_TRUE(engine.setRecorderState(0, 0));
+    EXPECT_EQ(engine.recordedFrames.load(), 100u) << "stopping keeps the recording";
+}
+
+TEST_F(PlayerRecorderTest, StartBothStartsPlayerAndRecorderInOneCycle) {
+    loadSamples(std::vector<float>(1000, 0.5f), 48000);
+    ASSERT_TRUE(engine.setPlayerState(2, false));
+    ASSERT_TRUE(engine.setRecorderState(2, 1000));
+    engine.startBothRequest = true;
+    asio->runBlocks(1);
+    EXPECT_EQ(engine.playerState.load(), 1);
+    EXPECT_EQ(engine.recorderState.load(), 1);
+    EXPECT_EQ(engine.recordedFrames.load(), 64u);
+    EXPECT_EQ(engine.recordLeft[0], 0.5f);
+}
+
+TEST_F(PlayerRecorderTest, WithoutAnOutputNothingStarts) {
+    loadSamples({0.1f}, 48000);
+    settings->outputDevice = nullptr;
+    EXPECT_FALSE(engine.setPlayerState(1, false));
+    EXPECT_FALSE(engine.setRecorderState(1, 0));
+    engine.freePlayerBuffers();
+    settings->outputDevice = asio->devices[0].get();
+    EXPECT_FALSE(engine.setPlayerState(1, false)) << "no arrays";
+}
+
+TEST_F(PlayerRecorderTest, AudioRestartRestartsAPlayingPlayer) {
+    loadSamples(std::vector<float>(100000, 0.5f), 48000);
+    ASSERT_TRUE(engine.setPlayerState(1, true));
+    heard();
+    ASSERT_TRUE(engine.startAudio());
+    EXPECT_EQ(engine.playerState.load(), 1);
+    EXPECT_EQ(engine.playedFrames.load(), 0u);
+    EXPECT_EQ(heard()[0], 0.5f);
+}
+
+} // namespace
