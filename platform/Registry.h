@@ -68,5 +68,7 @@ bool deleteRegistryTree(RegistryRoot root, const std::string& path);
 // a file. On Windows these do nothing and return false.
 bool saveRegistryToFile(const std::string& path);
 bool loadRegistryFromFile(const std::string& path);
+// The same from the bytes of such a file; a malformed one changes nothing.
+bool loadRegistryFromBytes(const std::string& bytes);
 
 } // namespace platform

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <strings.h>
 
 namespace platform {
@@ -198,12 +199,22 @@ bool readNumber(std::istream& in, uint32_t& n) {
     return true;
 }
 
+// Grows the buffer as the bytes arrive, so a length that lies costs nothing.
 template <typename Bytes> bool readBytes(std::istream& in, Bytes& bytes) {
     uint32_t size = 0;
     if (!readNumber(in, size) || size > kMaxStoredBytes)
         return false;
-    bytes.resize(size);
-    return size == 0 || static_cast<bool>(in.read(reinterpret_cast<char*>(bytes.data()), size));
+    bytes.clear();
+    constexpr uint32_t kPiece = 1u << 16;
+    while (bytes.size() < size) {
+        const size_t done = bytes.size();
+        const size_t piece = std::min<size_t>(kPiece, size - done);
+        bytes.resize(done + piece);
+        if (!in.read(reinterpret_cast<char*>(bytes.data()) + done,
+                     static_cast<std::streamsize>(piece)))
+            return false;
+    }
+    return true;
 }
 
 bool readNode(std::istream& in, Node& node, int depth) {
@@ -239,8 +250,8 @@ bool saveRegistryToFile(const std::string& path) {
     return static_cast<bool>(out.flush());
 }
 
-bool loadRegistryFromFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+namespace {
+bool loadRegistryFromStream(std::istream& in) {
     auto currentUser = std::make_shared<Node>();
     auto localMachine = std::make_shared<Node>();
     if (!in || !readNode(in, *currentUser, 0) || !readNode(in, *localMachine, 0))
@@ -249,6 +260,17 @@ bool loadRegistryFromFile(const std::string& path) {
     rootNode(RegistryRoot::currentUser) = currentUser;
     rootNode(RegistryRoot::localMachine) = localMachine;
     return true;
+}
+} // namespace
+
+bool loadRegistryFromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return loadRegistryFromStream(in);
+}
+
+bool loadRegistryFromBytes(const std::string& bytes) {
+    std::istringstream in(bytes);
+    return loadRegistryFromStream(in);
 }
 
 } // namespace platform

@@ -90,5 +90,6 @@ bool deleteRegistryTree(RegistryRoot root, const std::string& path) {
 
 bool saveRegistryToFile(const std::string&) { return false; }
 bool loadRegistryFromFile(const std::string&) { return false; }
+bool loadRegistryFromBytes(const std::string&) { return false; }
 
 } // namespace platform

@@ -41,6 +41,9 @@ run_ctest native
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest sanitize
 TSAN_OPTIONS=halt_on_error=1 run_ctest tsan
 
+echo "== fuzz (smoke run)"
+KS_BUILD_DIR="$build_dir" "$source_dir/scripts/fuzz.sh" "${KS_FUZZ_SECONDS:-10}" || failed+=(fuzz)
+
 wine_root="$build_dir/win64/wine"
 "$source_dir/scripts/wine-env.sh" start "$wine_root" || exit 1
 trap '"$source_dir/scripts/wine-env.sh" stop "$wine_root"' EXIT
