@@ -14,6 +14,7 @@
 #include "EventList.h"
 #include "HostSettings.h"
 #include "KsAudioBase.h"
+#include "KsAudioFileBase.h"
 #include "KsMidiBase.h"
 #include "KsVSTHostLib.h"
 
@@ -68,6 +69,7 @@ public:
     std::atomic<bool> startBothRequest{false};
     std::unique_ptr<float[]> playerLeft;
     std::unique_ptr<float[]> playerRight;
+    std::unique_ptr<KsAudioFileBase> playerFile;
     std::atomic<uint32_t> playedFrames{0};
     uint32_t playerLength = 0;
     uint32_t playerFileRate = 0; // sample rate of the loaded file; 0 without one
@@ -136,6 +138,8 @@ public:
     static void midiInputCallback(const MidiMessage& message, void* context);
 
     // Player and recorder (window thread).
+    // Reads a whole file into the player; its frame count, 0 on failure.
+    uint32_t loadPlayerFile(const std::string& path);
     int32_t playerFileSampleRate() const { return static_cast<int32_t>(playerFileRate); }
     bool setPlayerState(int32_t state, bool looped);
     void rewindPlayer();
@@ -188,6 +192,8 @@ private:
     void tapRecorder(float** outputs, uint32_t frames);
     void measureCpuLoad();
     double outputSampleRate() const;
+    bool waitUntilOutsideCycle() const;
+    bool readPlayerFile(const std::string& path);
 
     // Tempo from the plug-in, MIDI clock and taps.
     static void tempoHook(double bpm, void* engine);

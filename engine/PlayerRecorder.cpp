@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+#include "Clock.h"
+
 void KsVSTHostInterface::startArmedPlayerAndRecorder() {
     int32_t armed = 2;
     if (playerState.compare_exchange_strong(armed, 1))
@@ -117,4 +119,55 @@ bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
 void KsVSTHostInterface::freeRecorderBuffers() {
     recordLeft.reset();
     recordRight.reset();
+}
+
+// The player's arrays are replaced only while the audio thread is outside a
+// cycle. A cycle that does not end within two seconds (a plug-in hanging in
+// its processing) makes the load fail rather than free arrays in use.
+bool KsVSTHostInterface::waitUntilOutsideCycle() const {
+    constexpr int kChecks = 400;
+    constexpr uint32_t kCheckIntervalMs = 5;
+    for (int check = 0; check < kChecks; ++check) {
+        if (!inCycle.load())
+            return true;
+        platform::sleepMs(kCheckIntervalMs);
+    }
+    return false;
+}
+
+uint32_t KsVSTHostInterface::loadPlayerFile(const std::string& path) {
+    if (settings == nullptr || settings->outputDevice == nullptr)
+        return 0;
+    const int32_t previousState = playerState.load();
+    if (!waitUntilOutsideCycle())
+        return 0;
+    playerState.store(0);
+    if (!waitUntilOutsideCycle())
+        return 0;
+    freePlayerBuffers();
+    playedFrames.store(0);
+    playerLength = 0;
+    if (path.empty() || !readPlayerFile(path))
+        return 0;
+    if (waitUntilOutsideCycle())
+        playerState.store(previousState);
+    return playerLength;
+}
+
+bool KsVSTHostInterface::readPlayerFile(const std::string& path) {
+    const uint32_t frames = createReaderForPath(playerFile, path);
+    if (frames == 0)
+        return false;
+    // One extra entry repeats the first frame, for interpolating across a loop.
+    playerLeft.reset(new (std::nothrow) float[size_t(frames) + 1]());
+    playerRight.reset(new (std::nothrow) float[size_t(frames) + 1]());
+    if (!playerLeft || !playerRight || !playerFile->readSamples({playerLeft.get(), playerRight.get()})) {
+        freePlayerBuffers();
+        return false;
+    }
+    playerLeft[frames] = playerLeft[0];
+    playerRight[frames] = playerRight[0];
+    playerLength = frames;
+    playerFileRate = static_cast<uint32_t>(playerFile->sampleRate);
+    return true;
 }

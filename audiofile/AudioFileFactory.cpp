@@ -1,0 +1,36 @@
+#include "KsAudioFileAIFF.h"
+#include "KsAudioFileBase.h"
+#include "KsAudioFileWAV.h"
+
+#include <cctype>
+
+// The reader for paths that name neither WAV nor AIFF: the platform's
+// decoder where there is one, else none.
+std::unique_ptr<KsAudioFileBase> makeDecodedFileReader();
+
+uint32_t createReaderForPath(std::unique_ptr<KsAudioFileBase>& slot, const std::string& path) {
+    slot.reset();
+    const char last = path.empty() ? '\0'
+                                   : static_cast<char>(std::tolower(
+                                         static_cast<unsigned char>(path.back())));
+    if (last == 'v')
+        slot = std::make_unique<KsAudioFileWAV>();
+    else if (last == 'f')
+        slot = std::make_unique<KsAudioFileAIFF>();
+    else
+        slot = makeDecodedFileReader();
+    return slot != nullptr ? slot->openForReading(path) : 0;
+}
+
+bool createWriterForPath(std::unique_ptr<KsAudioFileBase>& slot, const std::string& path,
+                         uint32_t frames, uint32_t rate) {
+    slot.reset();
+    const char last = path.empty() ? '\0' : path.back();
+    if (last == 'v')
+        slot = std::make_unique<KsAudioFileWAV>();
+    else if (last == 'f')
+        slot = std::make_unique<KsAudioFileAIFF>();
+    else
+        return false;
+    return slot->openForWriting(path, frames, rate);
+}

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Writes the audio files the reader tests compare against, made by sox from
+# one known signal, and beside each FILE a FILE.ref: sox's own decoding of it
+# as raw little-endian 32-bit integers (one per channel and frame).
+#   make-test-files.sh OUTDIR
+set -euo pipefail
+out=$1
+mkdir -p "$out"
+cd "$out"
+
+# 0.3 s: 441 Hz left, 662 Hz right, below full scale, with a quiet tail.
+sox -n -r 44100 -c 2 -b 32 -e floating-point base.wav synth 0.3 sine 441 sine 662 vol 0.9
+sox -n -r 48000 -c 2 -b 32 -e floating-point base48.wav synth 0.2 sine 1000 sine 1500 vol 0.7
+
+make() { # name, source, sox output options...
+    local name=$1 source=$2
+    shift 2
+    sox "$source" "$@" "$name"
+    sox "$name" -t raw -e signed-integer -b 32 -L "$name.ref"
+}
+
+make wav-u8-mono.wav base.wav -t wav -e unsigned-integer -b 8 -c 1
+make wav-u8-stereo.wav base.wav -t wav -e unsigned-integer -b 8
+make wav-s16-mono.wav base.wav -t wavpcm -b 16 -c 1
+make wav-s16-stereo.wav base.wav -t wavpcm -b 16
+make wav-s16-stereo-48k.wav base48.wav -t wavpcm -b 16
+make wav-s24-mono.wav base.wav -t wavpcm -b 24 -c 1
+make wav-s24-stereo.wav base.wav -t wavpcm -b 24
+make wav-s24-stereo-ext.wav base.wav -t wav -b 24
+make wav-s32-mono.wav base.wav -t wavpcm -e signed-integer -b 32 -c 1
+make wav-s32-stereo-ext.wav base.wav -t wav -e signed-integer -b 32
+make wav-f32-mono.wav base.wav -t wavpcm -e floating-point -b 32 -c 1
+make wav-f32-stereo-ext.wav base.wav -t wav -e floating-point -b 32
+make wav-f64-mono.wav base.wav -t wav -e floating-point -b 64 -c 1
+make wav-f64-stereo.wav base.wav -t wav -e floating-point -b 64
+make aiff-s8-mono.aiff base.wav -t aiff -b 8 -c 1
+make aiff-s16-stereo.aiff base.wav -t aiff -b 16
+make aiff-s24-stereo.aiff base.wav -t aiff -b 24
+make aiff-s32-mono.aiff base.wav -t aiff -b 32 -c 1
+make aifc-none-s16-stereo.aif base.wav -t aifc -e signed-integer -b 16
+make aifc-fl32-stereo.aif base.wav -t aifc -e floating-point -b 32
+make aifc-fl32-mono.aif base.wav -t aifc -e floating-point -b 32 -c 1
+make aifc-fl64-stereo.aif base.wav -t aifc -e floating-point -b 64
+make aifc-fl64-mono.aif base.wav -t aifc -e floating-point -b 64 -c 1
+rm -f base.wav base48.wav
+touch stamp
