@@ -137,3 +137,43 @@ TEST_F(PlayerRecorderTest, AudioRestartRestartsAPlayingPlayer) {
 }
 
 } // namespace
+
+namespace {
+
+class PlayerFileTest : public PlayerRecorderTest {
+protected:
+    std::string soxFile(const char* name) const {
+        return platform::executableDirectory() + platform::pathSeparator() + "audio" +
+               platform::pathSeparator() + name;
+    }
+};
+
+TEST_F(PlayerFileTest, LoadsAFileWithTheExtraLoopEntry) {
+    const uint32_t frames = engine.loadPlayerFile(soxFile("wav-s16-stereo.wav"));
+    ASSERT_EQ(frames, 13230u); // 0.3 s at 44.1 kHz
+    EXPECT_EQ(engine.playerLength, frames);
+    EXPECT_EQ(engine.playerFileSampleRate(), 44100);
+    EXPECT_EQ(engine.playerLeft[frames], engine.playerLeft[0]);
+    EXPECT_EQ(engine.playerRight[frames], engine.playerRight[0]);
+    ASSERT_TRUE(engine.setPlayerState(1, true));
+    EXPECT_DOUBLE_EQ(engine.playerStep, 0.91875);
+}
+
+TEST_F(PlayerFileTest, ReloadingKeepsThePlayerState) {
+    ASSERT_GT(engine.loadPlayerFile(soxFile("wav-s16-stereo.wav")), 0u);
+    ASSERT_TRUE(engine.setPlayerState(1, true));
+    ASSERT_GT(engine.loadPlayerFile(soxFile("aiff-s16-stereo.aiff")), 0u);
+    EXPECT_EQ(engine.playerState.load(), 1);
+    EXPECT_EQ(engine.playedFrames.load(), 0u);
+}
+
+TEST_F(PlayerFileTest, AFailedLoadLeavesNoPlayer) {
+    ASSERT_GT(engine.loadPlayerFile(soxFile("wav-s16-stereo.wav")), 0u);
+    EXPECT_EQ(engine.loadPlayerFile(soxFile("missing.wav")), 0u);
+    EXPECT_EQ(engine.loadPlayerFile(""), 0u);
+    EXPECT_FALSE(engine.setPlayerState(1, false));
+    settings->outputDevice = nullptr;
+    EXPECT_EQ(engine.loadPlayerFile(soxFile("wav-s16-stereo.wav")), 0u);
+}
+
+} // namespace
