@@ -10,6 +10,7 @@
 namespace {
 constexpr size_t kReadBlockBytes = 1024;
 constexpr uint32_t kWriteBlockFrames = 256;
+constexpr size_t kStreamBufferBytes = 64 * 1024;
 } // namespace
 
 uint32_t bytesPerFrame(uint32_t format) {
@@ -23,6 +24,8 @@ bool KsAudioFileBase::openFile(const std::string& path, bool forWriting) {
     close();
     file = std::fopen(path.c_str(), forWriting ? "wb" : "rb");
     writeMode = forWriting;
+    if (file != nullptr && !forWriting)
+        std::setvbuf(file, nullptr, _IOFBF, kStreamBufferBytes); // fewer system reads
     return file != nullptr;
 }
 

@@ -18,10 +18,12 @@ public:
             // Manually timed runs report their own (real) time; the rest CPU time.
             medians[name] = run.run_name.time_type == "manual_time" ? run.GetAdjustedRealTime()
                                                                   : run.GetAdjustedCPUTime();
+            units[name] = benchmark::GetTimeUnitString(run.time_unit);
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> medians;
+    std::map<std::string, std::string> units;
 };
 
 } // namespace
@@ -44,9 +46,11 @@ int runAndReportRatios(int argc, char** argv, const std::vector<RatioPair>& pair
             continue;
         const double ratio = measured->second / baseline->second;
         const bool within = ratio <= pair.limit;
-        std::printf("ratio %s / %s = %.3f (%.1f ns / %.1f ns, limit %.2f) %s\n",
+        const std::string& unit = reporter.units[pair.measured];
+        std::printf("ratio %s / %s = %.3f (%.1f %s / %.1f %s, limit %.2f) %s\n",
                     pair.measured.c_str(), pair.baseline.c_str(), ratio, measured->second,
-                    baseline->second, pair.limit, within ? "ok" : "OVER");
+                    unit.c_str(), baseline->second, unit.c_str(), pair.limit,
+                    within ? "ok" : "OVER");
         if (!within)
             status = 1;
     }
