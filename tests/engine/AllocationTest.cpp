@@ -2,13 +2,16 @@
 // allocator and counts every allocation made while a cycle runs.
 
 #include "KsVSTHostInterface.h"
+#include "SampleConversion.h"
 #include "TestPlugins.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <vector>
 #include <new>
 
 // This file is the allocator: its delete operators free what its new
@@ -18,10 +21,13 @@
 namespace {
 thread_local bool countingThisThread = false;
 std::atomic<uint64_t> countedAllocations{0};
+std::atomic<uint64_t> countedBytes{0};
 
 void* allocate(std::size_t size) {
-    if (countingThisThread)
+    if (countingThisThread) {
         countedAllocations.fetch_add(1);
+        countedBytes.fetch_add(size);
+    }
     return std::malloc(size == 0 ? 1 : size);
 }
 
@@ -118,6 +124,31 @@ TEST(AudioCycleAllocations, NoneIn100000CyclesWithEventsTempoAndTransport) {
     lib.effect = nullptr;
     platform::deleteRegistryTree(platform::RegistryRoot::currentUser,
                                  "Software\\Kestrune\\KsTest Allocations");
+}
+
+// Loading a file allocates the player's two arrays and a small reader, and
+// nothing that grows with the file.
+TEST(FileLoadAllocations, NothingProportionalToTheFile) {
+    const std::string path = testing::TempDir() + "ks-allocation-load.wav";
+    const uint32_t frames = 400000; // 1.6 MB of samples
+    {
+        std::vector<float> left(frames, 0.25f), right(frames, -0.25f);
+        std::unique_ptr<KsAudioFileBase> writer;
+        ASSERT_TRUE(createWriterForPath(writer, path, frames, 44100));
+        ASSERT_TRUE(writer->writeSamples16({left.data(), right.data()}, frames, true));
+    }
+    std::vector<float> left(frames), right(frames);
+    countedBytes = 0;
+    countingThisThread = true;
+    std::unique_ptr<KsAudioFileBase> reader;
+    const uint32_t read = createReaderForPath(reader, path);
+    const bool complete = read == frames && reader->readSamples({left.data(), right.data()});
+    reader.reset();
+    countingThisThread = false;
+    std::remove(path.c_str());
+    EXPECT_TRUE(complete);
+    EXPECT_LT(countedBytes.load(), 4096u) << "bytes allocated while loading";
+    EXPECT_FLOAT_EQ(left[frames - 1], floatToInt16(0.25f) / 32768.0f);
 }
 
 TEST(AudioCycleAllocations, TheCounterSeesAnAllocation) {
