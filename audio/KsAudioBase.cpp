@@ -25,7 +25,9 @@ void freeFloats(float* memory) {
 
 } // namespace
 
-KsAudioBase::~KsAudioBase() { freeChannelBuffers(); }
+KsAudioBase::~KsAudioBase() {
+    freeChannelBuffers();
+}
 
 bool KsAudioBase::allocateChannelBuffers(size_t frames) {
     freeChannelBuffers();

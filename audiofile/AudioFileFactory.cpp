@@ -10,9 +10,9 @@ std::unique_ptr<KsAudioFileBase> makeDecodedFileReader();
 
 uint32_t createReaderForPath(std::unique_ptr<KsAudioFileBase>& slot, const std::string& path) {
     slot.reset();
-    const char last = path.empty() ? '\0'
-                                   : static_cast<char>(std::tolower(
-                                         static_cast<unsigned char>(path.back())));
+    const char last =
+        path.empty() ? '\0'
+                     : static_cast<char>(std::tolower(static_cast<unsigned char>(path.back())));
     if (last == 'v')
         slot = std::make_unique<KsAudioFileWAV>();
     else if (last == 'f')

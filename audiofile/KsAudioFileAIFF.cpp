@@ -4,7 +4,9 @@
 
 namespace {
 
-uint16_t be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint16_t be16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
 uint32_t be32(const unsigned char* p) {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
@@ -57,8 +59,8 @@ struct KsAudioFileAIFF::CommonChunk {
 int32_t decodeExtendedRate(const unsigned char b[10]) {
     if (b[0] != 0x40 || b[1] > 28)
         return 0;
-    const uint32_t mantissa = uint32_t(b[2]) << 23 | uint32_t(b[3]) << 15 | uint32_t(b[4]) << 7 |
-                              uint32_t(b[5]) >> 1;
+    const uint32_t mantissa =
+        uint32_t(b[2]) << 23 | uint32_t(b[3]) << 15 | uint32_t(b[4]) << 7 | uint32_t(b[5]) >> 1;
     return static_cast<int32_t>(mantissa >> (29 - b[1]));
 }
 

@@ -18,7 +18,9 @@ uint32_t bytesPerFrame(uint32_t format) {
     return format < std::size(sizes) ? sizes[format] : 0;
 }
 
-KsAudioFileBase::~KsAudioFileBase() { KsAudioFileBase::close(); }
+KsAudioFileBase::~KsAudioFileBase() {
+    KsAudioFileBase::close();
+}
 
 bool KsAudioFileBase::openFile(const std::string& path, bool forWriting) {
     close();
@@ -124,8 +126,7 @@ void KsAudioFileBase::close() {
     frameCount = 0;
 }
 
-bool KsAudioFileBase::writeSamples16(const StereoBuffer& buffer, uint32_t frames,
-                                     bool closeAfter) {
+bool KsAudioFileBase::writeSamples16(const StereoBuffer& buffer, uint32_t frames, bool closeAfter) {
     if (file == nullptr || buffer.left == nullptr || buffer.right == nullptr)
         return false;
     unsigned char block[kWriteBlockFrames * 4];

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include <mmsystem.h>
 #include <mmreg.h>
+#include <mmsystem.h>
 #include <msacm.h>
 
 #include <limits>
@@ -89,7 +89,8 @@ bool convertToPcm(MPEGLAYER3WAVEFORMAT& source, WAVEFORMATEX& pcm, unsigned char
                   size_t size, std::unique_ptr<unsigned char[]>& out, DWORD& used) {
     pcm = WAVEFORMATEX{};
     pcm.wFormatTag = WAVE_FORMAT_PCM;
-    if (acmFormatSuggest(nullptr, &source.wfx, &pcm, sizeof(pcm), ACM_FORMATSUGGESTF_WFORMATTAG) != 0)
+    if (acmFormatSuggest(nullptr, &source.wfx, &pcm, sizeof(pcm), ACM_FORMATSUGGESTF_WFORMATTAG) !=
+        0)
         return false;
     if (pcm.nChannels < 1 || pcm.nChannels > 2 || pcm.wBitsPerSample != 16 ||
         size > std::numeric_limits<DWORD>::max())
@@ -99,7 +100,8 @@ bool convertToPcm(MPEGLAYER3WAVEFORMAT& source, WAVEFORMATEX& pcm, unsigned char
                       ACM_STREAMOPENF_NONREALTIME) != 0)
         return false;
     DWORD outSize = 0;
-    if (acmStreamSize(stream.handle, static_cast<DWORD>(size), &outSize, ACM_STREAMSIZEF_SOURCE) != 0 ||
+    if (acmStreamSize(stream.handle, static_cast<DWORD>(size), &outSize, ACM_STREAMSIZEF_SOURCE) !=
+            0 ||
         outSize == 0)
         return false;
     out.reset(new (std::nothrow) unsigned char[outSize]);
@@ -113,7 +115,8 @@ bool convertToPcm(MPEGLAYER3WAVEFORMAT& source, WAVEFORMATEX& pcm, unsigned char
     header.cbDstLength = outSize;
     if (acmStreamPrepareHeader(stream.handle, &header, 0) != 0)
         return false;
-    const bool converted = acmStreamConvert(stream.handle, &header, ACM_STREAMCONVERTF_BLOCKALIGN) == 0;
+    const bool converted =
+        acmStreamConvert(stream.handle, &header, ACM_STREAMCONVERTF_BLOCKALIGN) == 0;
     used = header.cbDstLengthUsed;
     acmStreamUnprepareHeader(stream.handle, &header, 0);
     return converted && used <= outSize;

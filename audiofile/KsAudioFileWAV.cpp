@@ -10,7 +10,9 @@ constexpr uint16_t kTagExtensible = 0xFFFE;
 constexpr size_t kPlainFmtBytes = 16;
 constexpr size_t kExtensibleFmtBytes = 40; // the sub-format's tag sits at byte 24
 
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t le16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t le32(const unsigned char* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -78,11 +80,12 @@ uint32_t KsAudioFileWAV::openForReading(const std::string& path) {
         const uint32_t size = le32(header + 4);
         if (std::memcmp(header, "fmt ", 4) == 0) {
             unsigned char body[kExtensibleFmtBytes] = {};
-            const size_t wanted = size >= kExtensibleFmtBytes ? kExtensibleFmtBytes : kPlainFmtBytes;
+            const size_t wanted =
+                size >= kExtensibleFmtBytes ? kExtensibleFmtBytes : kPlainFmtBytes;
             if (size < kPlainFmtBytes || std::fread(body, 1, wanted, file) != wanted)
                 break;
-            fmt = {true, le16(body), le16(body + 2), le32(body + 4), le16(body + 12),
-                   le16(body + 14)};
+            fmt = {true,           le16(body),      le16(body + 2),
+                   le32(body + 4), le16(body + 12), le16(body + 14)};
             if (fmt.tag == kTagExtensible)
                 fmt.tag = wanted == kExtensibleFmtBytes ? le16(body + 24) : 0;
         } else if (std::memcmp(header, "data", 4) == 0) {

@@ -11,7 +11,8 @@ constexpr size_t kFrameHeaderBytes = 4;
 // Layer III bitrates in kbit/s by index; 0 and 15 give 0.
 constexpr int kBitratesMpeg1[16] = {0,   32,  40,  48,  56,  64,  80,  96,
                                     112, 128, 160, 192, 224, 256, 320, 0};
-constexpr int kBitratesMpeg2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+constexpr int kBitratesMpeg2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
+                                    64, 80, 96, 112, 128, 144, 160, 0};
 constexpr int kRatesMpeg1[3] = {44100, 48000, 32000};
 constexpr int kRatesMpeg2[3] = {22050, 24000, 16000};
 

@@ -1,4 +1,6 @@
 #include "KsAudioFileBase.h"
 
 // Systems without the platform's codec have no decoded files.
-std::unique_ptr<KsAudioFileBase> makeDecodedFileReader() { return nullptr; }
+std::unique_ptr<KsAudioFileBase> makeDecodedFileReader() {
+    return nullptr;
+}

@@ -55,10 +55,18 @@ void readSndfile(benchmark::State& state, const std::string& path) {
     }
 }
 
-void BM_OurWav24(benchmark::State& state) { readOurs(state, kWav24); }
-void BM_SndfileWav24(benchmark::State& state) { readSndfile(state, kWav24); }
-void BM_OurAiff16(benchmark::State& state) { readOurs(state, kAiff16); }
-void BM_SndfileAiff16(benchmark::State& state) { readSndfile(state, kAiff16); }
+void BM_OurWav24(benchmark::State& state) {
+    readOurs(state, kWav24);
+}
+void BM_SndfileWav24(benchmark::State& state) {
+    readSndfile(state, kWav24);
+}
+void BM_OurAiff16(benchmark::State& state) {
+    readOurs(state, kAiff16);
+}
+void BM_SndfileAiff16(benchmark::State& state) {
+    readSndfile(state, kAiff16);
+}
 
 BENCHMARK(BM_OurWav24)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly();
 BENCHMARK(BM_SndfileWav24)->Unit(benchmark::kMillisecond)->Repetitions(7)->ReportAggregatesOnly();
@@ -69,9 +77,9 @@ BENCHMARK(BM_SndfileAiff16)->Unit(benchmark::kMillisecond)->Repetitions(7)->Repo
 
 int main(int argc, char** argv) {
     makeFiles();
-    const int status = runAndReportRatios(argc, argv,
-                                          {{"BM_OurWav24", "BM_SndfileWav24", 1.5},
-                                           {"BM_OurAiff16", "BM_SndfileAiff16", 1.5}});
+    const int status = runAndReportRatios(
+        argc, argv,
+        {{"BM_OurWav24", "BM_SndfileWav24", 1.5}, {"BM_OurAiff16", "BM_SndfileAiff16", 1.5}});
     std::remove(kWav24.c_str());
     std::remove(kAiff16.c_str());
     return status;

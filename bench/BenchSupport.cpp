@@ -17,7 +17,7 @@ public:
                 name += "/" + run.run_name.args;
             // Manually timed runs report their own (real) time; the rest CPU time.
             medians[name] = run.run_name.time_type == "manual_time" ? run.GetAdjustedRealTime()
-                                                                  : run.GetAdjustedCPUTime();
+                                                                    : run.GetAdjustedCPUTime();
             units[name] = benchmark::GetTimeUnitString(run.time_unit);
         }
         ConsoleReporter::ReportRuns(runs);

@@ -36,8 +36,17 @@ struct Fixture {
         engine.attach(&lib, &drivers, &midi, &settings);
         events.numEvents = 256;
         for (int i = 0; i < 256; ++i) {
-            records[i] = VstMidiEvent{kVstMidiType, sizeof(VstMidiEvent), 0, 1, 0, 0,
-                                      {char(0x90), char(i & 0x7F), 100, 0}, 0, 0, 0, 0};
+            records[i] = VstMidiEvent{kVstMidiType,
+                                      sizeof(VstMidiEvent),
+                                      0,
+                                      1,
+                                      0,
+                                      0,
+                                      {char(0x90), char(i & 0x7F), 100, 0},
+                                      0,
+                                      0,
+                                      0,
+                                      0};
             events.events[i] = reinterpret_cast<VstEvent*>(&records[i]);
         }
     }

@@ -16,7 +16,8 @@ constexpr int kStopChecks = 6;
 constexpr uint32_t kStopCheckIntervalMs = 50;
 constexpr int32_t kCyclesPerCpuReading = 100;
 
-const char* const kNoInputWarning = "No input device available.\r\nOnly the audio player will work.";
+const char* const kNoInputWarning =
+    "No input device available.\r\nOnly the audio player will work.";
 const char* const kRateMismatchWasapi =
     "Different sample rates for input and output device not supported!\r\n"
     "Automatic adjustment failed.\r\nPlease check your Audio device settings!";
@@ -45,7 +46,9 @@ void KsVSTHostInterfaceBase::setLearnedTapMessage(uint8_t status, uint8_t data1)
     learnedTap.store(0x10000u | static_cast<uint32_t>(status) << 8 | data1);
 }
 
-void KsVSTHostInterfaceBase::forgetLearnedTapMessage() { learnedTap.store(kNoLearnedTap); }
+void KsVSTHostInterfaceBase::forgetLearnedTapMessage() {
+    learnedTap.store(kNoLearnedTap);
+}
 
 KsVSTHostInterface::KsVSTHostInterface()
     : perfFrequency(platform::performanceFrequency()),
@@ -81,8 +84,8 @@ bool KsVSTHostInterface::isInstrument() const {
     return (hostLib->effect->flags & effFlagsIsSynth) != 0;
 }
 
-VstIntPtr KsVSTHostInterface::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                                       void* ptr, float opt) const {
+VstIntPtr KsVSTHostInterface::dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                                       float opt) const {
     AEffect* effect = hostLib->effect;
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
@@ -177,8 +180,7 @@ bool KsVSTHostInterface::startStreaming(AudioDeviceSettings* input, AudioDeviceS
     return running.load();
 }
 
-void KsVSTHostInterface::runStreamThread(AudioDeviceSettings* input,
-                                         AudioDeviceSettings* output) {
+void KsVSTHostInterface::runStreamThread(AudioDeviceSettings* input, AudioDeviceSettings* output) {
     platform::raiseCurrentThreadToTimeCritical();
     if (KsAudioBase* driver = audioDrivers->driverFor(output))
         driver->start(input, output, audioCycle, this);

@@ -29,8 +29,8 @@ int16_t CpuLoadMeter::measure() {
         const uint64_t systemDelta =
             (system.kernel - previousSystemKernel) + (system.user - previousSystemUser);
         if (systemDelta != 0) {
-            const uint64_t processDelta = process.kernel + process.user - previousProcessKernel -
-                                          previousProcessUser;
+            const uint64_t processDelta =
+                process.kernel + process.user - previousProcessKernel - previousProcessUser;
             value = static_cast<int16_t>(static_cast<double>(processDelta) * 100.0 /
                                          static_cast<double>(systemDelta));
         }

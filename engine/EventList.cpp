@@ -1,6 +1,5 @@
 #include "EventList.h"
 
-
 EventList::EventList() : block{} {
     for (uint32_t i = 0; i < kCapacity; ++i) {
         VstMidiEvent& event = block.records[i];

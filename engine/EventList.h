@@ -34,5 +34,3 @@ private:
     };
     Block block;
 };
-
-

@@ -17,19 +17,32 @@ constexpr int32_t kHighestOctave = 10;
 // row above the black ones.
 int semitoneOfKey(uint8_t key) {
     switch (key) {
-    case 'D': return 0;
-    case 'R': return 1;
-    case 'F': return 2;
-    case 'T': return 3;
-    case 'G': return 4;
-    case 'H': return 5;
-    case 'U': return 6;
-    case 'J': return 7;
-    case 'I': return 8;
-    case 'K': return 9;
-    case 'O': return 10;
-    case 'L': return 11;
-    default: return -1;
+    case 'D':
+        return 0;
+    case 'R':
+        return 1;
+    case 'F':
+        return 2;
+    case 'T':
+        return 3;
+    case 'G':
+        return 4;
+    case 'H':
+        return 5;
+    case 'U':
+        return 6;
+    case 'J':
+        return 7;
+    case 'I':
+        return 8;
+    case 'K':
+        return 9;
+    case 'O':
+        return 10;
+    case 'L':
+        return 11;
+    default:
+        return -1;
     }
 }
 
@@ -73,8 +86,7 @@ void KsVSTHostInterface::deliverEvents() {
         return; // the events wait for the next cycle
     if (eventLists[state >> 31].count.load(std::memory_order_relaxed) == 0)
         return; // nothing to deliver; an append starting now lands in this list
-    if (!eventLock.compare_exchange_strong(state, state ^ kListIndexBit,
-                                           std::memory_order_acq_rel))
+    if (!eventLock.compare_exchange_strong(state, state ^ kListIndexBit, std::memory_order_acq_rel))
         return;
     EventList& list = eventLists[state >> 31];
     const uint32_t count = std::min(list.count.load(std::memory_order_acquire), list.capacity);

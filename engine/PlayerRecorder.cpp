@@ -161,7 +161,8 @@ bool KsVSTHostInterface::readPlayerFile(const std::string& path) {
     // One extra entry repeats the first frame, for interpolating across a loop.
     playerLeft.reset(new (std::nothrow) float[size_t(frames) + 1]());
     playerRight.reset(new (std::nothrow) float[size_t(frames) + 1]());
-    if (!playerLeft || !playerRight || !playerFile->readSamples({playerLeft.get(), playerRight.get()})) {
+    if (!playerLeft || !playerRight ||
+        !playerFile->readSamples({playerLeft.get(), playerRight.get()})) {
         freePlayerBuffers();
         return false;
     }

@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kTempoAttempts = 52;
 constexpr uint32_t kTempoRetryMs = 5;
-constexpr double kClockTickPpq = 0.0416666679084301;      // 1/24 in single precision
+constexpr double kClockTickPpq = 0.0416666679084301;        // 1/24 in single precision
 constexpr double kUnchangedClockPpq = 0.010416666977107525; // 1/96 in single precision
 constexpr int32_t kClocksPerBeat = 24;
 constexpr int64_t kLongestTapIntervalMs = 1333;

@@ -26,7 +26,9 @@ VstIntPtr dispatcher(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, floa
 }
 void processReplacing(AEffect*, float**, float**, VstInt32) {}
 int64_t counter = 0;
-int64_t fakeCounter() { return counter; }
+int64_t fakeCounter() {
+    return counter;
+}
 
 } // namespace
 

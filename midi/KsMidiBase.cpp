@@ -1,7 +1,6 @@
 #include "KsMidiBase.h"
 
-MidiMessage MidiMessage::fromBytes(uint8_t first, uint8_t second, uint8_t third,
-                                   double deltaMs) {
+MidiMessage MidiMessage::fromBytes(uint8_t first, uint8_t second, uint8_t third, double deltaMs) {
     MidiMessage m;
     m.status = first >= 0xF0 ? first : static_cast<uint8_t>(first & 0xF0);
     m.type = static_cast<uint8_t>(first & 0xF0);

@@ -6,8 +6,8 @@ namespace platform {
 
 enum class LibraryLoadError {
     none,
-    fileNotFound,  // nothing exists at the path
-    notLoadable,   // the file exists but the system loader refused it
+    fileNotFound, // nothing exists at the path
+    notLoadable,  // the file exists but the system loader refused it
 };
 
 // An owned handle to a loaded library: Windows DLL or POSIX shared object.

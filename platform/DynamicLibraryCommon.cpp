@@ -4,7 +4,9 @@
 
 namespace platform {
 
-DynamicLibrary::~DynamicLibrary() { free(); }
+DynamicLibrary::~DynamicLibrary() {
+    free();
+}
 
 DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
     : handle(std::exchange(other.handle, nullptr)) {}

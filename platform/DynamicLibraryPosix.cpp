@@ -48,6 +48,8 @@ std::string executablePath() {
     return std::string(buffer.data(), static_cast<size_t>(length));
 }
 
-char pathSeparator() { return '/'; }
+char pathSeparator() {
+    return '/';
+}
 
 } // namespace platform

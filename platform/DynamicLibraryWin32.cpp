@@ -40,6 +40,8 @@ std::string executablePath() {
     return std::string(buffer, length < MAX_PATH ? length : 0);
 }
 
-char pathSeparator() { return '\\'; }
+char pathSeparator() {
+    return '\\';
+}
 
 } // namespace platform

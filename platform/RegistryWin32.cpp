@@ -50,8 +50,8 @@ bool RegistryKey::query(const std::string& name, void* buffer, uint32_t capacity
     if (handle == nullptr)
         return false;
     DWORD bytes = capacity;
-    if (RegQueryValueExA(handle->key, name.c_str(), nullptr, nullptr,
-                         static_cast<BYTE*>(buffer), &bytes) != ERROR_SUCCESS)
+    if (RegQueryValueExA(handle->key, name.c_str(), nullptr, nullptr, static_cast<BYTE*>(buffer),
+                         &bytes) != ERROR_SUCCESS)
         return false;
     size = bytes;
     return true;
@@ -75,8 +75,8 @@ std::vector<std::string> RegistryKey::subkeyNames() const {
     for (DWORD index = 0;; ++index) {
         char name[256];
         DWORD length = sizeof(name);
-        if (RegEnumKeyExA(handle->key, index, name, &length, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExA(handle->key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             break;
         names.emplace_back(name, length);
     }
@@ -88,8 +88,14 @@ bool deleteRegistryTree(RegistryRoot root, const std::string& path) {
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
-bool saveRegistryToFile(const std::string&) { return false; }
-bool loadRegistryFromFile(const std::string&) { return false; }
-bool loadRegistryFromBytes(const std::string&) { return false; }
+bool saveRegistryToFile(const std::string&) {
+    return false;
+}
+bool loadRegistryFromFile(const std::string&) {
+    return false;
+}
+bool loadRegistryFromBytes(const std::string&) {
+    return false;
+}
 
 } // namespace platform

@@ -30,9 +30,15 @@ uint64_t hundredNanoseconds(const timeval& t) {
 }
 } // namespace
 
-int64_t performanceCounter() { return nanosecondsOf(CLOCK_MONOTONIC); }
-int64_t performanceFrequency() { return 1000000000; }
-uint32_t tickCountMs() { return static_cast<uint32_t>(nanosecondsOf(CLOCK_MONOTONIC) / 1000000); }
+int64_t performanceCounter() {
+    return nanosecondsOf(CLOCK_MONOTONIC);
+}
+int64_t performanceFrequency() {
+    return 1000000000;
+}
+uint32_t tickCountMs() {
+    return static_cast<uint32_t>(nanosecondsOf(CLOCK_MONOTONIC) / 1000000);
+}
 
 void sleepMs(uint32_t milliseconds) {
     timespec duration{static_cast<time_t>(milliseconds / 1000),

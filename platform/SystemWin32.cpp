@@ -27,9 +27,13 @@ int64_t performanceFrequency() {
     return frequency.QuadPart;
 }
 
-uint32_t tickCountMs() { return GetTickCount(); }
+uint32_t tickCountMs() {
+    return GetTickCount();
+}
 
-void sleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
+void sleepMs(uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
 bool readSystemTimes(SystemTimes& times) {
     FILETIME idle, kernel, user;

@@ -11,9 +11,9 @@ constexpr const char* kHostVendor = "Kestrune";
 constexpr const char* kHostProduct = "Kestrune Standalone";
 
 constexpr const char* kHostCanDo[] = {
-    "supplyIdle",       "sendVstEvents",       "sendVstMidiEvent",
-    "sendVstTimeInfo",  "receiveVstEvents",    "receiveVstMidiEvent",
-    "supportShell",     "shellCategory",       "sizeWindow",
+    "supplyIdle",      "sendVstEvents",    "sendVstMidiEvent",
+    "sendVstTimeInfo", "receiveVstEvents", "receiveVstMidiEvent",
+    "supportShell",    "shellCategory",    "sizeWindow",
 };
 
 std::vector<std::pair<AEffect*, HostRecord*>>& pairs() {
@@ -41,8 +41,7 @@ VstIntPtr passMidiOut(HostRecord* record, const void* ptr) {
         const VstEvent* event = events->events[i];
         if (event == nullptr || event->type != kVstMidiType || record->midiOutHook == nullptr)
             continue;
-        record->midiOutHook(*reinterpret_cast<const VstMidiEvent*>(event),
-                            record->midiOutUserData);
+        record->midiOutHook(*reinterpret_cast<const VstMidiEvent*>(event), record->midiOutUserData);
         passed = 1;
     }
     return passed;
@@ -102,7 +101,9 @@ void HostRecord::clearHooks() {
 
 namespace hostTable {
 
-void append(AEffect* effect, HostRecord* record) { pairs().emplace_back(effect, record); }
+void append(AEffect* effect, HostRecord* record) {
+    pairs().emplace_back(effect, record);
+}
 
 bool removeRecord(HostRecord* record) {
     auto& table = pairs();
@@ -123,7 +124,9 @@ HostRecord* find(const AEffect* effect) {
     return nullptr;
 }
 
-size_t size() { return pairs().size(); }
+size_t size() {
+    return pairs().size();
+}
 
 } // namespace hostTable
 
@@ -163,7 +166,9 @@ std::string pluginPathForModule(const std::string& modulePath) {
     return path;
 }
 
-std::string pluginLibraryPath() { return pluginPathForModule(platform::executablePath()); }
+std::string pluginLibraryPath() {
+    return pluginPathForModule(platform::executablePath());
+}
 
 const char* describeLoadFailure(PluginLoadFailure failure) {
     switch (failure) {
@@ -256,7 +261,9 @@ LoadedPlugin loadPlugin(const std::string& path, HostRecord& record) {
     return loaded;
 }
 
-KsVSTHostLib::~KsVSTHostLib() { KsVSTHostLib::unload(); }
+KsVSTHostLib::~KsVSTHostLib() {
+    KsVSTHostLib::unload();
+}
 
 AEffect* KsVSTHostLib::load(const std::string& path) {
     unload();

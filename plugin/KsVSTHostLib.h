@@ -44,8 +44,8 @@ size_t size();
 } // namespace hostTable
 
 // The callback every plug-in of this host receives.
-VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                       void* ptr, float opt);
+VstIntPtr hostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                       float opt);
 
 // The plug-in library that belongs to an executable: the first ".exe" in the
 // path (case-sensitive, from the start) becomes ".dll". A path without ".exe"

@@ -58,7 +58,8 @@ void HostSettings::loadMidiDevices() {
 // from run to run; keys beyond the list are left as they are.
 void HostSettings::saveMidiDevices() {
     for (size_t position = 0; position < midiDevices.size(); ++position) {
-        RegistryKey key = RegistryKey::create(RegistryRoot::currentUser, midiDeviceKeyPath(position));
+        RegistryKey key =
+            RegistryKey::create(RegistryRoot::currentUser, midiDeviceKeyPath(position));
         if (key.isOpen())
             writeMidiDevice(key, *midiDevices[position]);
     }

@@ -38,8 +38,10 @@ std::string describeFlags(VstInt32 flags) {
     static const struct {
         VstInt32 bit;
         const char* name;
-    } names[] = {{effFlagsHasEditor, "hasEditor"},         {effFlagsCanReplacing, "canReplacing"},
-                 {effFlagsProgramChunks, "programChunks"}, {effFlagsIsSynth, "isSynth"},
+    } names[] = {{effFlagsHasEditor, "hasEditor"},
+                 {effFlagsCanReplacing, "canReplacing"},
+                 {effFlagsProgramChunks, "programChunks"},
+                 {effFlagsIsSynth, "isSynth"},
                  {effFlagsNoSoundInStop, "noSoundInStop"},
                  {effFlagsCanDoubleReplacing, "canDoubleReplacing"}};
     char hex[16];

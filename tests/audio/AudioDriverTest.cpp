@@ -43,9 +43,12 @@ TEST(AudioDriverPair, ChoosesTheDriverByType) {
     const struct {
         int32_t type;
         KsAudioBase* driver;
-    } cases[] = {{audioDeviceAsio, asioDriver},          {audioDeviceWasapiShared, wasapiDriver},
-                 {audioDeviceWasapiExclusive, wasapiDriver}, {0, nullptr},
-                 {6, nullptr},                                 {16, nullptr}};
+    } cases[] = {{audioDeviceAsio, asioDriver},
+                 {audioDeviceWasapiShared, wasapiDriver},
+                 {audioDeviceWasapiExclusive, wasapiDriver},
+                 {0, nullptr},
+                 {6, nullptr},
+                 {16, nullptr}};
     for (const auto& c : cases)
         EXPECT_EQ(pair.driverFor(c.type), c.driver) << "type " << c.type;
     EXPECT_EQ(pair.driverFor(static_cast<const AudioDeviceSettings*>(nullptr)), nullptr);
@@ -108,12 +111,9 @@ TEST(MidiMessage, UnpacksShortMessages) {
         uint8_t bytes[3];
         uint8_t status, type, channel, data1, data2;
     } cases[] = {
-        {{0x93, 60, 100}, 0x90, 0x90, 3, 60, 100},
-        {{0x80, 0xFF, 0x80}, 0x80, 0x80, 0, 0x7F, 0},
-        {{0xBF, 64, 127}, 0xB0, 0xB0, 15, 64, 127},
-        {{0xF8, 0, 0}, 0xF8, 0xF0, 8, 0, 0},
-        {{0xFA, 0, 0}, 0xFA, 0xF0, 10, 0, 0},
-        {{0xE1, 0x00, 0x40}, 0xE0, 0xE0, 1, 0, 0x40},
+        {{0x93, 60, 100}, 0x90, 0x90, 3, 60, 100},  {{0x80, 0xFF, 0x80}, 0x80, 0x80, 0, 0x7F, 0},
+        {{0xBF, 64, 127}, 0xB0, 0xB0, 15, 64, 127}, {{0xF8, 0, 0}, 0xF8, 0xF0, 8, 0, 0},
+        {{0xFA, 0, 0}, 0xFA, 0xF0, 10, 0, 0},       {{0xE1, 0x00, 0x40}, 0xE0, 0xE0, 1, 0, 0x40},
     };
     for (const auto& c : cases) {
         const MidiMessage m = MidiMessage::fromBytes(c.bytes[0], c.bytes[1], c.bytes[2], 1.5);

@@ -2,6 +2,7 @@
 
 #include "DynamicLibrary.h"
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -10,11 +11,14 @@ TempFile::TempFile(const std::string& name)
     : filePath(testing::TempDir() + "ks-" +
                testing::UnitTest::GetInstance()->current_test_info()->name() + "-" + name) {}
 
-TempFile::~TempFile() { std::remove(filePath.c_str()); }
+TempFile::~TempFile() {
+    std::remove(filePath.c_str());
+}
 
 void TempFile::write(const Bytes& bytes) const {
     std::ofstream out(filePath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes TempFile::read() const {
@@ -36,4 +40,13 @@ ReadResult readWhole(const std::string& path) {
 std::string soxFilesFolder() {
     return platform::executableDirectory() + platform::pathSeparator() + "audio" +
            platform::pathSeparator();
+}
+
+std::string testNameOf(const std::string& file) {
+    std::string name = file;
+    for (char& ch : name) {
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    }
+    return name;
 }

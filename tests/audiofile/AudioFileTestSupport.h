@@ -10,7 +10,9 @@
 
 using Bytes = std::vector<unsigned char>;
 
-inline void append(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+inline void append(Bytes& out, const std::string& text) {
+    out.insert(out.end(), text.begin(), text.end());
+}
 inline void appendLe(Bytes& out, uint32_t value, int size) {
     for (int i = 0; i < size; ++i)
         out.push_back(static_cast<unsigned char>(value >> (8 * i)));
@@ -45,3 +47,7 @@ ReadResult readWhole(const std::string& path);
 
 // The folder beside the test program where the build put the files sox made.
 std::string soxFilesFolder();
+
+// A file name as a test name: every character but letters and digits
+// becomes '_'.
+std::string testNameOf(const std::string& file);

@@ -76,12 +76,7 @@ INSTANTIATE_TEST_SUITE_P(LameFiles, Mp3DecoderTest,
                                          DecoderCase{"mp3-44k-id3v1.mp3", 44100, false},
                                          DecoderCase{"mp3-44k-both-tags.mp3", 44100, false}),
                          [](const testing::TestParamInfo<DecoderCase>& info) {
-                             std::string name = info.param.file;
-                             for (char& ch : name) {
-                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
-                                     ch = '_';
-                             }
-                             return name;
+                             return testNameOf(info.param.file);
                          });
 
 TEST(Mp3Decoder, RefusesWhatIsNoMp3) {

@@ -1,7 +1,7 @@
 // The MPEG Layer III header stage: tags, frame headers, rates and bitrates.
 
-#include "AudioFileTestSupport.h"
 #include "Mp3Stream.h"
+#include "AudioFileTestSupport.h"
 
 #include <fstream>
 #include <iterator>
@@ -112,9 +112,9 @@ TEST(Mp3Stream, LameFiles) {
         int rate;
         int channels;
     } cases[] = {
-        {"mp3-44k-stereo.mp3", true, 44100, 2},   {"mp3-48k-stereo.mp3", true, 48000, 2},
-        {"mp3-22k-mono.mp3", true, 22050, 1},     {"mp3-44k-mono.mp3", true, 44100, 1},
-        {"mp3-44k-id3v2.mp3", true, 44100, 2},    {"mp3-44k-id3v1.mp3", true, 44100, 2},
+        {"mp3-44k-stereo.mp3", true, 44100, 2},    {"mp3-48k-stereo.mp3", true, 48000, 2},
+        {"mp3-22k-mono.mp3", true, 22050, 1},      {"mp3-44k-mono.mp3", true, 44100, 1},
+        {"mp3-44k-id3v2.mp3", true, 44100, 2},     {"mp3-44k-id3v1.mp3", true, 44100, 2},
         {"mp3-44k-both-tags.mp3", true, 44100, 2}, {"mp3-junk-first.mp3", false, 0, 0},
     };
     for (const auto& c : cases) {

@@ -33,7 +33,8 @@ Bytes fmtChunk(const Fmt& f, size_t extraBytes = 0) {
 Bytes dataChunk(const Bytes& samples, uint32_t claimedSize = 0xFFFFFFFF) {
     Bytes out;
     append(out, "data");
-    appendLe(out, claimedSize == 0xFFFFFFFF ? static_cast<uint32_t>(samples.size()) : claimedSize, 4);
+    appendLe(out, claimedSize == 0xFFFFFFFF ? static_cast<uint32_t>(samples.size()) : claimedSize,
+             4);
     out.insert(out.end(), samples.begin(), samples.end());
     return out;
 }
@@ -55,7 +56,8 @@ ReadResult readBytes(const Bytes& bytes, const char* name = "x.wav") {
 }
 
 TEST(WavReader, EightBitBytesUseTheFullScale) {
-    const ReadResult r = readBytes(riff({fmtChunk({1, 1, 8000, 1, 8}), dataChunk({128, 255, 0, 1})}));
+    const ReadResult r =
+        readBytes(riff({fmtChunk({1, 1, 8000, 1, 8}), dataChunk({128, 255, 0, 1})}));
     ASSERT_EQ(r.frames, 4u);
     ASSERT_TRUE(r.read);
     EXPECT_EQ(r.reader->format, Mono8);
@@ -98,8 +100,8 @@ TEST(WavReader, MonoThirtyTwoBitIntegersScaleBy2ToMinus31) {
 TEST(WavReader, ExtensibleTagTakesTheSubFormat) {
     Fmt f{0xFFFE, 2, 48000, 8, 32};
     Bytes fmt = fmtChunk(f, 24);
-    fmt[8 + 16] = 22;     // extra size
-    fmt[8 + 24] = 3;      // sub-format: IEEE float
+    fmt[8 + 16] = 22; // extra size
+    fmt[8 + 24] = 3;  // sub-format: IEEE float
     Bytes samples;
     appendLe(samples, 0x3F000000, 4); // 0.5f
     appendLe(samples, 0xBF800000, 4); // -1.0f
@@ -202,13 +204,15 @@ TEST(AiffReader, FormatsAndRefusals) {
         uint32_t format; // 0: refused
     } cases[] = {
         {"16-bit stereo", aiff(makeComm(), eight), Stereo16},
-        {"fl32 mono", aiff(makeComm(1, 2, 32, {0x40, 0x0E, 0xAC, 0x44}, "fl32"), eight, true), MonoFloat32},
+        {"fl32 mono", aiff(makeComm(1, 2, 32, {0x40, 0x0E, 0xAC, 0x44}, "fl32"), eight, true),
+         MonoFloat32},
         {"fl64 stereo", aiff(makeComm(2, 1, 64, {0x40, 0x0E, 0xAC, 0x44}, "fl64"), eight, true),
          StereoFloat64},
         {"64-bit integers", aiff(makeComm(2, 1, 64), eight), Stereo64},
         {"ulaw", aiff(makeComm(2, 1, 16, {0x40, 0x0E, 0xAC, 0x44}, "ulaw"), eight, true), 0},
         {"ima4", aiff(makeComm(2, 1, 16, {0x40, 0x0E, 0xAC, 0x44}, "ima4"), eight, true), 0},
-        {"FL32 in capitals", aiff(makeComm(2, 1, 32, {0x40, 0x0E, 0xAC, 0x44}, "FL32"), eight, true), 0},
+        {"FL32 in capitals",
+         aiff(makeComm(2, 1, 32, {0x40, 0x0E, 0xAC, 0x44}, "FL32"), eight, true), 0},
         {"12 bits", aiff(makeComm(2, 1, 12), eight), 0},
         {"three channels", aiff(makeComm(3, 1, 16), eight), 0},
         {"COMM after SSND", aiff(makeComm(), eight, false, true), 0},
@@ -270,9 +274,9 @@ TEST(AiffRate, DecodesWholeNumbersAndRefusesTheRest) {
         {{0x40, 0x0D, 0xAC, 0x44, 0, 0, 0, 0, 0, 0}, 22050},
         {{0x40, 0x0D, 0xAC, 0x45, 0, 0, 0, 0, 0, 0}, 22050}, // 22050.5
         {{0x40, 0x00, 0x80, 0, 0, 0, 0, 0, 0, 0}, 2},
-        {{0x3F, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0}, 0},     // 1.0
-        {{0xC0, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0}, 0},  // negative
-        {{0x40, 0x1D, 0x80, 0, 0, 0, 0, 0, 0, 0}, 0},     // 2^30
+        {{0x3F, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0}, 0},    // 1.0
+        {{0xC0, 0x0E, 0xAC, 0x44, 0, 0, 0, 0, 0, 0}, 0}, // negative
+        {{0x40, 0x1D, 0x80, 0, 0, 0, 0, 0, 0, 0}, 0},    // 2^30
         {{0x40, 0x1C, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}, 1073741823},
     };
     for (const auto& c : cases)

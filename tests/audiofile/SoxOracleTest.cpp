@@ -52,9 +52,9 @@ TEST_P(SoxOracleTest, SamplesMatchSoxsDecoding) {
             const int32_t stored = reference[i * c.channels + (c.channels == 2 ? ch : 0)];
             const float expected = static_cast<float>(stored * (1.0 / 2147483648.0));
             const float got = ch == 0 ? result.left[i] : result.right[i];
-            const bool same = c.exact ? got == expected
-                                      : std::fabs(got - expected) <=
-                                            4.7e-10f + std::fabs(expected) * 6.0e-8f;
+            const bool same =
+                c.exact ? got == expected
+                        : std::fabs(got - expected) <= 4.7e-10f + std::fabs(expected) * 6.0e-8f;
             if (!same) {
                 ADD_FAILURE() << c.file << " frame " << i << " channel " << ch << ": got " << got
                               << ", sox " << expected;
@@ -89,14 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
                     OracleCase{"aifc-fl32-mono.aif", 1, 44100, MonoFloat32, false},
                     OracleCase{"aifc-fl64-stereo.aif", 2, 44100, StereoFloat64, false},
                     OracleCase{"aifc-fl64-mono.aif", 1, 44100, MonoFloat64, false}),
-    [](const testing::TestParamInfo<OracleCase>& info) {
-        std::string name = info.param.file;
-        for (char& ch : name) {
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        }
-        return name;
-    });
+    [](const testing::TestParamInfo<OracleCase>& info) { return testNameOf(info.param.file); });
 
 // sox writes no "sowt" AIFF-C: this test makes one from sox's big-endian
 // file by swapping every sample and the compression type.

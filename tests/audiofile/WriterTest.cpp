@@ -13,8 +13,14 @@ TEST(Writer, SixteenBitValuesClipAndTruncate) {
     const struct {
         float in;
         int16_t out;
-    } cases[] = {{1.0f, 32767},   {1.5f, 32767},     {-1.5f, -32767}, {-1.0f, -32767},
-                 {0.5f, 16383},   {-0.5f, -16383},   {0.0f, 0},       {1e-9f, 0},
+    } cases[] = {{1.0f, 32767},
+                 {1.5f, 32767},
+                 {-1.5f, -32767},
+                 {-1.0f, -32767},
+                 {0.5f, 16383},
+                 {-0.5f, -16383},
+                 {0.0f, 0},
+                 {1e-9f, 0},
                  {std::numeric_limits<float>::infinity(), 32767},
                  {std::numeric_limits<float>::quiet_NaN(), 0}};
     for (const auto& c : cases)
@@ -101,8 +107,8 @@ TEST(Writer, SoxReadsOurFilesSampleForSample) {
         std::unique_ptr<KsAudioFileBase> writer;
         ASSERT_TRUE(createWriterForPath(writer, file.path(), 777, 48000));
         ASSERT_TRUE(writer->writeSamples16({left.data(), right.data()}, 777, true));
-        const std::string command = "sox '" + file.path() +
-                                    "' -t raw -e signed-integer -b 16 -L '" + raw.path() + "'";
+        const std::string command =
+            "sox '" + file.path() + "' -t raw -e signed-integer -b 16 -L '" + raw.path() + "'";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         const Bytes bytes = raw.read();
         ASSERT_EQ(bytes.size(), 777u * 4);
@@ -118,8 +124,8 @@ TEST(Writer, SoxReadsOurFilesSampleForSample) {
 
 TEST(Writer, UnwritablePathsFail) {
     std::unique_ptr<KsAudioFileBase> writer;
-    EXPECT_FALSE(createWriterForPath(writer, testing::TempDir() + "no-such-folder/x.wav", 10,
-                                     44100));
+    EXPECT_FALSE(
+        createWriterForPath(writer, testing::TempDir() + "no-such-folder/x.wav", 10, 44100));
     float none = 0.0f;
     if (writer) {
         EXPECT_FALSE(writer->writeSamples16({&none, &none}, 1, true));
@@ -130,8 +136,13 @@ TEST(FileChoice, LastCharacterDecides) {
     const struct {
         const char* path;
         int32_t kind; // -1: no reader object
-    } readers[] = {{"a.WAV", fileKindWAV}, {"a.wav", fileKindWAV}, {"a.aif", fileKindAIFF},
-                   {"a.AIFF", fileKindAIFF}, {"a.wave", -1}, {"a.mp3", -1}, {"", -1}};
+    } readers[] = {{"a.WAV", fileKindWAV},
+                   {"a.wav", fileKindWAV},
+                   {"a.aif", fileKindAIFF},
+                   {"a.AIFF", fileKindAIFF},
+                   {"a.wave", -1},
+                   {"a.mp3", -1},
+                   {"", -1}};
     for (const auto& c : readers) {
         std::unique_ptr<KsAudioFileBase> slot;
         EXPECT_EQ(createReaderForPath(slot, testing::TempDir() + c.path), 0u) << "missing file";

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 #include <new>
+#include <vector>
 
 // This file is the allocator: its delete operators free what its new
 // operators got from malloc, which the compiler cannot know.
@@ -54,26 +54,50 @@ void* operator new(std::size_t size) {
         return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return allocate(size);
+}
 void* operator new(std::size_t size, std::align_val_t a) {
     if (void* p = allocateAligned(size, a))
         return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size, std::align_val_t a) { return operator new(size, a); }
+void* operator new[](std::size_t size, std::align_val_t a) {
+    return operator new(size, a);
+}
 void* operator new(std::size_t size, std::align_val_t a, const std::nothrow_t&) noexcept {
     return allocateAligned(size, a);
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { freeAligned(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { freeAligned(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { freeAligned(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { freeAligned(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    freeAligned(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept {
+    freeAligned(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    freeAligned(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
+    freeAligned(p);
+}
 void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
     freeAligned(p);
 }
@@ -88,7 +112,9 @@ TEST(AudioCycleAllocations, NoneIn100000CyclesWithEventsTempoAndTransport) {
     AudioDriverPair drivers(nullptr, nullptr);
     struct : KsMidiBase {
         bool open(const MidiDeviceSettings*, const MidiDeviceSettings*, MidiInputCallback,
-                  void*) override { return true; }
+                  void*) override {
+            return true;
+        }
         void close() override {}
         void sendShortMessage(const MidiMessage&) override {}
     } midi;

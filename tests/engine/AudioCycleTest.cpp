@@ -43,11 +43,11 @@ TEST_F(AudioStartTest, MismatchedFormatsAreRefusedWithTheirMessages) {
     };
     for (const auto& c : cases) {
         messages.clear();
-        KsAudioBase& driver = c.outputType == audioDeviceAsio ? static_cast<KsAudioBase&>(*asio)
-                                                              : *wasapi;
+        KsAudioBase& driver =
+            c.outputType == audioDeviceAsio ? static_cast<KsAudioBase&>(*asio) : *wasapi;
         settings->outputDevice = addDevice(driver, c.outputType, "Out", false, 48000.0, 32);
-        settings->inputDevice = addDevice(driver, c.outputType, "In", true, c.inputRate,
-                                          c.inputBits);
+        settings->inputDevice =
+            addDevice(driver, c.outputType, "In", true, c.inputRate, c.inputBits);
         EXPECT_FALSE(engine.startAudio());
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].text, c.text);

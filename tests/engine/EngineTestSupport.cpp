@@ -156,8 +156,8 @@ EngineTest::EngineTest(const char* plugin) : testPlugin(plugin), control(plugin)
     asio = asioDriver.get();
     wasapi = wasapiDriver.get();
     drivers = std::make_unique<AudioDriverPair>(std::move(wasapiDriver), std::move(asioDriver));
-    settings = std::make_unique<HostSettings>(
-        pluginName, (lib.effect->flags & effFlagsIsSynth) != 0);
+    settings =
+        std::make_unique<HostSettings>(pluginName, (lib.effect->flags & effFlagsIsSynth) != 0);
     engine.attach(&lib, drivers.get(), &midi, settings.get());
 }
 

@@ -3,9 +3,9 @@
 // Doubles of the audio and MIDI drivers and a fixture that wires the real
 // engine to a real test plug-in and real settings.
 
+#include "Clock.h"
 #include "HostSettings.h"
 #include "KsVSTHostInterface.h"
-#include "Clock.h"
 #include "MessageBox.h"
 #include "TestPlugins.h"
 

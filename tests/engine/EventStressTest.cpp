@@ -24,7 +24,9 @@ struct Receiver {
     uint64_t outOfOrder = 0;
 };
 
-Receiver* receiverOf(AEffect* effect) { return reinterpret_cast<Receiver*>(effect); }
+Receiver* receiverOf(AEffect* effect) {
+    return reinterpret_cast<Receiver*>(effect);
+}
 
 // Counts what arrives: a producer's sequence number only ever moves forward;
 // a gap is allowed only where a full list dropped events.

@@ -104,10 +104,10 @@ TEST_F(MidiRoutingTest, ComputerKeyboardPlaysNotes) {
     EXPECT_TRUE(engine.sendComputerKey('D', false));
     EXPECT_EQ(deliver(), (std::vector<Bytes>{{0x90, 48, 94}, {0x90, 48, 0}}));
 
-    engine.sendComputerKey('L', true);          // note 59
+    engine.sendComputerKey('L', true); // note 59
     EXPECT_TRUE(engine.sendComputerKey('V', true));
     EXPECT_TRUE(engine.sendComputerKey('V', false)); // octave 5
-    engine.sendComputerKey('L', false);         // note 71 is not held: nothing
+    engine.sendComputerKey('L', false);              // note 71 is not held: nothing
     engine.sendComputerKey('P', true);
     EXPECT_EQ(deliver(), (std::vector<Bytes>{{0x90, 59, 94}, {0xB0, 0x7B, 0}}));
     EXPECT_FALSE(engine.sendComputerKey('Q', true));

@@ -27,8 +27,8 @@ protected:
     }
     ~PluginStateTest() override { fs::remove_all(folder); }
     void setContentPath(const std::string& path) {
-        auto key = platform::RegistryKey::create(platform::RegistryRoot::currentUser,
-                                                 settings->keyPath);
+        auto key =
+            platform::RegistryKey::create(platform::RegistryRoot::currentUser, settings->keyPath);
         key.setString("contentpath", path);
     }
     std::string contentFolder() const {

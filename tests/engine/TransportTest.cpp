@@ -134,7 +134,7 @@ TEST_F(TapTest, LearningThenTappingSetsTheTempo) {
     EXPECT_FALSE(engine.learnMode.load());
     EXPECT_EQ(settings->tempoTab.load(), 0x9024);
     EXPECT_TRUE(engine.saveSettingsIfRequested());
-    tapAfter(5000);          // starts a series
+    tapAfter(5000); // starts a series
     EXPECT_EQ(engine.getTempo(), 120.0);
     tapAfter(500, 0x95, 36, 0); // any channel, velocity 0 too
     EXPECT_EQ(engine.getTempo(), 120.0);
@@ -157,10 +157,10 @@ TEST_F(TapTest, TapsFasterThanAMillisecondClampTo250) {
 TEST_F(TapTest, ControllerTapsOnEachRise) {
     engine.setLearnedTapMessage(0xB0, 64);
     tapAfter(10000, 0xB0, 64, 0);
-    tapAfter(500, 0xB0, 64, 127);  // rise: tap (starts a series)
-    tapAfter(500, 0xB0, 64, 127);  // no rise: passed on
+    tapAfter(500, 0xB0, 64, 127); // rise: tap (starts a series)
+    tapAfter(500, 0xB0, 64, 127); // no rise: passed on
     tapAfter(0, 0xB0, 64, 0);
-    tapAfter(0, 0xB0, 64, 127);    // rise: tap 500 ms after the first
+    tapAfter(0, 0xB0, 64, 127); // rise: tap 500 ms after the first
     EXPECT_EQ(engine.getTempo(), 120.0);
     useManualDevices();
     ASSERT_TRUE(engine.startAudio());

@@ -21,8 +21,12 @@ void recordMidi(const VstMidiEvent& event, void* user) {
                          static_cast<unsigned char>(event.midiData[1]),
                          static_cast<unsigned char>(event.midiData[2])});
 }
-void recordTempo(double bpm, void* user) { static_cast<HookLog*>(user)->tempos.push_back(bpm); }
-void recordResize(void* user) { static_cast<HookLog*>(user)->resizes++; }
+void recordTempo(double bpm, void* user) {
+    static_cast<HookLog*>(user)->tempos.push_back(bpm);
+}
+void recordResize(void* user) {
+    static_cast<HookLog*>(user)->resizes++;
+}
 
 class HostCallbackTest : public testing::Test {
 protected:
@@ -72,12 +76,15 @@ TEST_F(HostCallbackTest, CanDoListIsExactAndCaseSensitive) {
         const char* capability;
         VstIntPtr answer;
     } cases[] = {
-        {"supplyIdle", 1},        {"sendVstEvents", 1},       {"sendVstMidiEvent", 1},
-        {"sendVstTimeInfo", 1},   {"receiveVstEvents", 1},    {"receiveVstMidiEvent", 1},
-        {"supportShell", 1},      {"shellCategory", 1},       {"sizeWindow", 1},
-        {"SizeWindow", 0},        {"sizewindow", 0},          {"sizeWindow ", 0},
-        {"offline", 0},           {"openFileSelector", 0},    {"startStopProcess", 0},
-        {"reportConnectionChanges", 0}, {"acceptIOChanges", 0}, {"", 0},
+        {"supplyIdle", 1},       {"sendVstEvents", 1},
+        {"sendVstMidiEvent", 1}, {"sendVstTimeInfo", 1},
+        {"receiveVstEvents", 1}, {"receiveVstMidiEvent", 1},
+        {"supportShell", 1},     {"shellCategory", 1},
+        {"sizeWindow", 1},       {"SizeWindow", 0},
+        {"sizewindow", 0},       {"sizeWindow ", 0},
+        {"offline", 0},          {"openFileSelector", 0},
+        {"startStopProcess", 0}, {"reportConnectionChanges", 0},
+        {"acceptIOChanges", 0},  {"", 0},
     };
     for (const auto& c : cases) {
         std::string text = c.capability;
@@ -88,11 +95,11 @@ TEST_F(HostCallbackTest, CanDoListIsExactAndCaseSensitive) {
 
 TEST_F(HostCallbackTest, UnhandledOpcodesAnswerZero) {
     installHooks();
-    for (VstInt32 opcode : std::initializer_list<VstInt32>{audioMasterAutomate, audioMasterIdle, audioMasterGetSampleRate,
-                            audioMasterGetBlockSize, audioMasterGetCurrentProcessLevel,
-                            audioMasterGetAutomationState, audioMasterGetLanguage,
-                            audioMasterUpdateDisplay, audioMasterBeginEdit, audioMasterEndEdit,
-                            49, 51, 52, 54, 1000, -1}) {
+    for (VstInt32 opcode : std::initializer_list<VstInt32>{
+             audioMasterAutomate, audioMasterIdle, audioMasterGetSampleRate,
+             audioMasterGetBlockSize, audioMasterGetCurrentProcessLevel,
+             audioMasterGetAutomationState, audioMasterGetLanguage, audioMasterUpdateDisplay,
+             audioMasterBeginEdit, audioMasterEndEdit, 49, 51, 52, 54, 1000, -1}) {
         EXPECT_EQ(call(opcode), 0) << "opcode " << opcode;
     }
 }
@@ -163,8 +170,8 @@ TEST_F(HostCallbackTest, MidiOutPassesOnlyMidiEventsInOrder) {
         lib.record.clearHooks();
         if (c.hooked)
             installHooks();
-        KsTestHostRequest request{audioMasterProcessEvents, 0, 0, 0.0f, {0x90, 60, 100},
-                                  c.withSysex, c.sysexOnly};
+        KsTestHostRequest request{audioMasterProcessEvents, 0,           0,          0.0f,
+                                  {0x90, 60, 100},          c.withSysex, c.sysexOnly};
         ASSERT_TRUE(control.queueHostCall(effect, request));
         processOneBlock();
         EXPECT_EQ(control.processInfo(effect).lastRequestResult, c.answer)

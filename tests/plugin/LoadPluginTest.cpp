@@ -48,24 +48,25 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"KsTestNullEntry", PluginLoadFailure::entryReturnedNull, true},
                     RefusalCase{"KsTestThrowingEntry", PluginLoadFailure::entryThrew, true},
                     RefusalCase{"KsTestBadMagic", PluginLoadFailure::badMagic, false},
-                    RefusalCase{"KsTestTooManyOutputs", PluginLoadFailure::tooManyChannels,
-                                false}),
+                    RefusalCase{"KsTestTooManyOutputs", PluginLoadFailure::tooManyChannels, false}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 TEST(LoadPlugin, EveryFailureHasItsOwnDescription) {
     std::vector<std::string> texts;
-    for (auto failure : {PluginLoadFailure::none, PluginLoadFailure::fileNotFound,
-                         PluginLoadFailure::notALibrary, PluginLoadFailure::noEntryPoint,
-                         PluginLoadFailure::entryReturnedNull, PluginLoadFailure::entryThrew,
-                         PluginLoadFailure::badMagic, PluginLoadFailure::tooManyChannels,
-                         PluginLoadFailure::incompleteRecord}) {
+    for (auto failure :
+         {PluginLoadFailure::none, PluginLoadFailure::fileNotFound, PluginLoadFailure::notALibrary,
+          PluginLoadFailure::noEntryPoint, PluginLoadFailure::entryReturnedNull,
+          PluginLoadFailure::entryThrew, PluginLoadFailure::badMagic,
+          PluginLoadFailure::tooManyChannels, PluginLoadFailure::incompleteRecord}) {
         const std::string text = describeLoadFailure(failure);
         EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 0) << text;
         texts.push_back(text);
     }
 }
 
-void closePlugin(AEffect* effect) { effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f); }
+void closePlugin(AEffect* effect) {
+    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+}
 
 TEST(LoadPlugin, MainExportIsUsedWhenVstPluginMainIsAbsent) {
     KsVSTHostLib lib;
@@ -170,8 +171,8 @@ TEST_F(ProcessTest, InstrumentPlaysAHeldNote) {
     ASSERT_NE(effect, nullptr);
     EXPECT_TRUE(effect->flags & effFlagsIsSynth);
     effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 48000.0f);
-    VstMidiEvent note{kVstMidiType, sizeof(VstMidiEvent), 32, 0, 0, 0, {char(0x90), 69, 100, 0},
-                      0, 0, 0, 0};
+    VstMidiEvent note{
+        kVstMidiType, sizeof(VstMidiEvent), 32, 0, 0, 0, {char(0x90), 69, 100, 0}, 0, 0, 0, 0};
     VstEvents events{1, 0, {reinterpret_cast<VstEvent*>(&note), nullptr}};
     effect->dispatcher(effect, effProcessEvents, 0, 0, &events, 0.0f);
     lib.process(nullptr, pair, 256);

@@ -25,11 +25,8 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{"/opt/a.exe.d/host.exe", "/opt/a.dll.d/host.exe"},
                     PathCase{"C:\\x\\host.exe.backup\\y.exe", "C:\\x\\host.dll.backup\\y.exe"},
                     // Case-sensitive: no usable path, never the program itself.
-                    PathCase{"C:\\PROGRA~1\\SYNTH.EXE", ""},
-                    PathCase{"C:\\x\\Host.Exe", ""},
-                    PathCase{"/usr/bin/host", ""},
-                    PathCase{"", ""},
-                    PathCase{".exe", ".dll"},
+                    PathCase{"C:\\PROGRA~1\\SYNTH.EXE", ""}, PathCase{"C:\\x\\Host.Exe", ""},
+                    PathCase{"/usr/bin/host", ""}, PathCase{"", ""}, PathCase{".exe", ".dll"},
                     PathCase{"host.exex", "host.dllx"}));
 
 TEST(PluginLibraryPath, FollowsTheRunningProgram) {

@@ -66,7 +66,8 @@ TEST_P(ThirdPartyPluginTest, LoadsAndProducesFiniteSound) {
     for (int block = 0; block < 40; ++block) {
         for (int i = 0; i < kFrames; ++i) {
             const double t = (block * kFrames + i) / 48000.0;
-            const float input = c.isSynth ? 0.0f : static_cast<float>(0.5 * std::sin(6.2832 * 220.0 * t));
+            const float input =
+                c.isSynth ? 0.0f : static_cast<float>(0.5 * std::sin(6.2832 * 220.0 * t));
             left[static_cast<size_t>(i)] = input;
             right[static_cast<size_t>(i)] = input;
         }
@@ -84,17 +85,16 @@ TEST_P(ThirdPartyPluginTest, LoadsAndProducesFiniteSound) {
     dispatch(effect, effClose);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dpf, ThirdPartyPluginTest,
-                         testing::Values(ThirdPartyCase{"Kars-vst.so", "Kars", 0, 1, true},
-                                         ThirdPartyCase{"MaBitcrush-vst.so", "MaBitcrush", 1, 2,
-                                                        false},
-                                         ThirdPartyCase{"3BandEQ-vst.so", "3 Band EQ", 2, 2,
-                                                        false}),
-                         [](const testing::TestParamInfo<ThirdPartyCase>& info) {
-                             std::string name = info.param.name;
-                             std::erase(name, ' ');
-                             return "P" + name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Dpf, ThirdPartyPluginTest,
+    testing::Values(ThirdPartyCase{"Kars-vst.so", "Kars", 0, 1, true},
+                    ThirdPartyCase{"MaBitcrush-vst.so", "MaBitcrush", 1, 2, false},
+                    ThirdPartyCase{"3BandEQ-vst.so", "3 Band EQ", 2, 2, false}),
+    [](const testing::TestParamInfo<ThirdPartyCase>& info) {
+        std::string name = info.param.name;
+        std::erase(name, ' ');
+        return "P" + name;
+    });
 
 TEST(ThirdPartyPlugin, ThreeBandEqPassesTheSignalThroughAtItsDefaults) {
     KsVSTHostLib lib;

@@ -75,7 +75,9 @@ struct TestPlugin {
 static_assert(offsetof(TestPlugin, showAboutScreen) == kShowAboutScreenOffset);
 static_assert(offsetof(TestPlugin, editorHasKeyFocus) == kEditorHasKeyFocusOffset);
 
-TestPlugin* self(AEffect* effect) { return reinterpret_cast<TestPlugin*>(effect); }
+TestPlugin* self(AEffect* effect) {
+    return reinterpret_cast<TestPlugin*>(effect);
+}
 
 void logCall(TestPlugin* plugin, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
              float opt) {
@@ -87,7 +89,8 @@ void logCall(TestPlugin* plugin, VstInt32 opcode, VstInt32 index, VstIntPtr valu
     if (opcode == effCanDo && ptr != nullptr)
         std::strncpy(call.text, static_cast<const char*>(ptr), sizeof(call.text) - 1);
     if (opcode == effSetChunk && ptr != nullptr && value > 0)
-        std::memcpy(call.text, ptr, std::min<size_t>(static_cast<size_t>(value), sizeof(call.text)));
+        std::memcpy(call.text, ptr,
+                    std::min<size_t>(static_cast<size_t>(value), sizeof(call.text)));
     plugin->callCount.store(slot + 1, std::memory_order_release);
 }
 
@@ -144,8 +147,8 @@ void destroy(TestPlugin* plugin) {
     ::operator delete(plugin);
 }
 
-VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value,
-                     void* ptr, float opt) {
+VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                     float opt) {
     TestPlugin* plugin = self(effect);
     logCall(plugin, opcode, index, value, ptr, opt);
     static ERect rect{0, 0, 300, 400};
@@ -222,9 +225,8 @@ void performRequests(TestPlugin* plugin) {
             sendMidiOut(plugin, request);
             continue;
         }
-        plugin->info.lastRequestResult = plugin->host(&plugin->effect, request.opcode,
-                                                      request.index, request.value, nullptr,
-                                                      request.opt);
+        plugin->info.lastRequestResult = plugin->host(
+            &plugin->effect, request.opcode, request.index, request.value, nullptr, request.opt);
     }
 }
 
@@ -260,8 +262,8 @@ void renderVoices(TestPlugin* plugin, float** outputs, VstInt32 from, VstInt32 t
         Voice& voice = plugin->voices[note];
         if (!voice.held)
             continue;
-        const double step = 2.0 * kPi * 440.0 * std::pow(2.0, (note - 69) / 12.0) /
-                            plugin->sampleRate;
+        const double step =
+            2.0 * kPi * 440.0 * std::pow(2.0, (note - 69) / 12.0) / plugin->sampleRate;
         for (VstInt32 i = from; i < to; ++i) {
             const float sample = 0.2f * static_cast<float>(std::sin(voice.phase));
             for (int c = 0; c < KS_TEST_OUTPUTS; ++c)
@@ -307,9 +309,15 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
 void logPrivate(AEffect* effect, VstInt32 pseudoOpcode) {
     logCall(self(effect), pseudoOpcode, 0, 0, nullptr, 0.0f);
 }
-void showAboutScreen(AEffect* effect) { logPrivate(effect, ksTestShowAbout); }
-void showHelp(AEffect* effect) { logPrivate(effect, ksTestShowHelp); }
-void extraCommand(AEffect* effect) { logPrivate(effect, ksTestExtraCommand); }
+void showAboutScreen(AEffect* effect) {
+    logPrivate(effect, ksTestShowAbout);
+}
+void showHelp(AEffect* effect) {
+    logPrivate(effect, ksTestShowHelp);
+}
+void extraCommand(AEffect* effect) {
+    logPrivate(effect, ksTestExtraCommand);
+}
 bool editorHasKeyFocus(AEffect* effect) {
     logPrivate(effect, ksTestKeyFocusAsked);
     return self(effect)->keyFocus;
@@ -376,9 +384,13 @@ TestPlugin* newPlugin(audioMasterCallback host) {
 #if defined(KS_TEST_MAIN_ONLY)
 // "main" cannot be a C++ function name; the assembler label gives the export.
 KS_TEST_EXPORT AEffect* ksTestMainEntry(audioMasterCallback host) __asm__("main");
-KS_TEST_EXPORT AEffect* ksTestMainEntry(audioMasterCallback host) { return createPlugin(host); }
+KS_TEST_EXPORT AEffect* ksTestMainEntry(audioMasterCallback host) {
+    return createPlugin(host);
+}
 #elif !defined(KS_TEST_NO_ENTRY)
-KS_TEST_EXPORT AEffect* VSTPluginMain(audioMasterCallback host) { return createPlugin(host); }
+KS_TEST_EXPORT AEffect* VSTPluginMain(audioMasterCallback host) {
+    return createPlugin(host);
+}
 #endif
 
 KS_TEST_EXPORT int ksTestCallCount(AEffect* effect) {
@@ -423,6 +435,10 @@ KS_TEST_EXPORT int ksTestReceivedEvents(AEffect* effect, VstMidiEvent* out, int 
     return count;
 }
 
-KS_TEST_EXPORT VstIntPtr ksTestEntryTimeAnswer() { return gEntryTimeAnswer; }
+KS_TEST_EXPORT VstIntPtr ksTestEntryTimeAnswer() {
+    return gEntryTimeAnswer;
+}
 
-KS_TEST_EXPORT void ksTestSetKeyFocus(AEffect* effect, bool focus) { self(effect)->keyFocus = focus; }
+KS_TEST_EXPORT void ksTestSetKeyFocus(AEffect* effect, bool focus) {
+    self(effect)->keyFocus = focus;
+}

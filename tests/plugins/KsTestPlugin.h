@@ -54,8 +54,8 @@ struct KsTestProcessInfo {
 using KsTestCallCountProc = int (*)(AEffect*);
 using KsTestCallsProc = int (*)(AEffect*, KsTestCall* out, int max);
 using KsTestClearCallsProc = void (*)(AEffect*);
-using KsTestCallHostProc = VstIntPtr (*)(AEffect*, VstInt32 opcode, VstInt32 index,
-                                         VstIntPtr value, void* ptr, float opt);
+using KsTestCallHostProc = VstIntPtr (*)(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr value,
+                                         void* ptr, float opt);
 using KsTestQueueHostCallProc = int (*)(AEffect*, const KsTestHostRequest*);
 using KsTestProcessInfoProc = void (*)(AEffect*, KsTestProcessInfo*);
 using KsTestReceivedEventsProc = int (*)(AEffect*, VstMidiEvent* out, int max);

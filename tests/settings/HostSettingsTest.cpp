@@ -88,11 +88,16 @@ TEST_F(HostSettingsTest, TempoIsReadOnlyWithAKnownDeviceType) {
         const char* tempoText;
         double expected;
     } cases[] = {
-        {-1, "98.5", 120.0},        {audioDeviceWasapiShared, "98.5", 98.5},
-        {16, "98.5", 120.0},        {audioDeviceAsio, "140", 140.0},
-        {audioDeviceAsio, "abc", 120.0}, {audioDeviceAsio, "-90", 120.0},
-        {audioDeviceAsio, "0", 120.0},   {audioDeviceAsio, "", 120.0},
-        {audioDeviceAsio, "nan", 120.0}, {audioDeviceAsio, "1e999", 120.0},
+        {-1, "98.5", 120.0},
+        {audioDeviceWasapiShared, "98.5", 98.5},
+        {16, "98.5", 120.0},
+        {audioDeviceAsio, "140", 140.0},
+        {audioDeviceAsio, "abc", 120.0},
+        {audioDeviceAsio, "-90", 120.0},
+        {audioDeviceAsio, "0", 120.0},
+        {audioDeviceAsio, "", 120.0},
+        {audioDeviceAsio, "nan", 120.0},
+        {audioDeviceAsio, "1e999", 120.0},
         {audioDeviceAsio, "133.25 bpm", 133.25},
     };
     for (const Case& c : cases) {
@@ -192,7 +197,8 @@ TEST_F(HostSettingsTest, TextLengthsAroundTheBuffer) {
 TEST_F(HostSettingsTest, TextWithoutNulAndNonAsciiBytes) {
     setRaw(hostPath, "samplePath", platform::registryBinary, std::string(512, 'q'));
     EXPECT_EQ(loaded()->samplePath, std::string(512, 'q'));
-    const std::string accented = "C:\\Musik\\K\xE9nig \xFC" "ber.wav";
+    const std::string accented = "C:\\Musik\\K\xE9nig \xFC"
+                                 "ber.wav";
     setHostString("samplePath", accented);
     EXPECT_EQ(loaded()->samplePath, accented);
 }
