@@ -244,7 +244,9 @@ bool KsVSTHostInterface::cycle(float** inputs, float** outputs, uint32_t frames)
     while (!ppqPos.compare_exchange_weak(position, position + advance)) {
     }
     measureCpuLoad();
-    inCycle.store(false);
+    // Raising the flag is a full fence (the window thread checks it after
+    // stopping the player); lowering it only has to publish the block.
+    inCycle.store(false, std::memory_order_release);
     return true;
 }
 
