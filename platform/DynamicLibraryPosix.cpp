@@ -21,7 +21,10 @@ DynamicLibrary DynamicLibrary::load(const std::string& path, LibraryLoadError* e
     if (!fileExists(path)) {
         result = LibraryLoadError::fileNotFound;
     } else {
-        h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // A bare file name means the file here, not a search of the
+        // system's library folders.
+        const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+        h = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (h == nullptr)
             result = LibraryLoadError::notLoadable;
     }

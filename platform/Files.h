@@ -1,10 +1,18 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace platform {
 
 // Moves `from` over `to`, replacing an existing file in one step.
 bool replaceFile(const std::string& from, const std::string& to);
+
+} // namespace platform
+
+namespace platform {
+
+// True when the stream is an interactive terminal (for progress displays).
+bool isTerminal(std::FILE* stream);
 
 } // namespace platform

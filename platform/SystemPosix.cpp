@@ -106,3 +106,9 @@ bool replaceFile(const std::string& from, const std::string& to) {
 }
 
 } // namespace platform
+
+namespace platform {
+
+bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+} // namespace platform

@@ -74,3 +74,11 @@ bool replaceFile(const std::string& from, const std::string& to) {
 }
 
 } // namespace platform
+
+#include <io.h>
+
+namespace platform {
+
+bool isTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+} // namespace platform

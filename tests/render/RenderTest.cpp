@@ -1,0 +1,222 @@
+// ksrender end to end: the program is run as a user would run it, and its
+// output files are read back with the program's own readers.
+
+#include "AudioFileTestSupport.h"
+#include "TestPlugins.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+struct ProgramRun {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+ProgramRun ksrender(const std::string& arguments) {
+    const std::string folder = platform::executableDirectory() + platform::pathSeparator();
+#if defined(_WIN32)
+    const std::string program = folder + "ksrender.exe";
+#else
+    const std::string program = folder + "ksrender";
+#endif
+    const TempFile out("stdout.txt");
+    const TempFile err("stderr.txt");
+    std::string command = quoted(program) + " " + arguments + " > " + quoted(out.path()) +
+                          " 2> " + quoted(err.path());
+#if defined(_WIN32)
+    command = "\"" + command + "\""; // cmd strips one pair of outer quotes
+#endif
+    ProgramRun run;
+    const int status = std::system(command.c_str());
+#if defined(_WIN32)
+    run.exitCode = status;
+#else
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+    run.out = slurp(out.path());
+    run.err = slurp(err.path());
+    return run;
+}
+
+// A format 1 file: track 0 holds the tempo map (120 BPM, then 60 BPM from
+// tick 960), track 1 the notes, with running status.
+Bytes testMidiFile() {
+    Bytes file;
+    append(file, "MThd");
+    appendBe(file, 6, 4);
+    appendBe(file, 1, 2);
+    appendBe(file, 2, 2);
+    appendBe(file, 480, 2);
+    const Bytes tempoTrack = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,       // 120 BPM
+                              0x87, 0x40, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40, // tick 960: 60 BPM
+                              0x00, 0xFF, 0x2F, 0x00};
+    const Bytes noteTrack = {
+        0x83, 0x60, 0x90, 69, 100, // tick 480: note on 69 (0.5 s)
+        0x81, 0x70, 69, 0,         // tick 720: note off by velocity 0, running status (0.75 s)
+        0x00, 0xB0, 7, 100,        // controller: passed to the plug-in
+        0x85, 0x50, 0x90, 72, 90,  // tick 1440: note on 72 (2.0 s)
+        0x83, 0x60, 0x80, 72, 0,   // tick 1920: note off (3.0 s)
+        0x00, 0xFF, 0x2F, 0x00};
+    for (const Bytes* track : {&tempoTrack, &noteTrack}) {
+        append(file, "MTrk");
+        appendBe(file, static_cast<uint32_t>(track->size()), 4);
+        file.insert(file.end(), track->begin(), track->end());
+    }
+    return file;
+}
+
+size_t firstSound(const std::vector<float>& samples, size_t from = 0) {
+    for (size_t i = from; i < samples.size(); ++i) {
+        if (samples[i] != 0.0f)
+            return i;
+    }
+    return samples.size();
+}
+
+TEST(Render, EffectPassesTheInputFileThrough) {
+    const TempFile output("effect.wav");
+    const std::string input = soxFilesFolder() + "wav-s16-stereo.wav";
+    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) + " --input " +
+                             quoted(input) + " --output " + quoted(output.path()) +
+                             " --rate 44100 --block 256");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("rendered 57330 frames"), std::string::npos) << run.out;
+    const ReadResult in = readWhole(input);
+    const ReadResult out = readWhole(output.path());
+    ASSERT_EQ(out.frames, 13230u + 44100u) << "the file and one second of tail";
+    for (size_t i = 0; i < in.frames; ++i) {
+        ASSERT_NEAR(out.left[i], in.left[i], 1.0 / 32768 + 1e-9) << "frame " << i;
+        ASSERT_NEAR(out.right[i], in.right[i], 1.0 / 32768 + 1e-9) << "frame " << i;
+    }
+    EXPECT_EQ(firstSound(out.left, in.frames), out.frames) << "silence after the file";
+}
+
+TEST(Render, PlayerStepsAFileToAnotherRate) {
+    const TempFile output("stepped.aif");
+    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) + " --input " +
+                             quoted(soxFilesFolder() + "wav-s16-stereo.wav") + " --output " +
+                             quoted(output.path()));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const ReadResult out = readWhole(output.path());
+    ASSERT_EQ(out.frames, 62400u); // 1.3 s at 48 kHz
+    EXPECT_EQ(out.reader->sampleRate, 48000);
+    EXPECT_EQ(out.reader->fileKind, fileKindAIFF);
+    int crossings = 0;
+    for (size_t i = 1; i < 12000; ++i) // the first 0.25 s
+        crossings += (out.left[i - 1] < 0.0f) != (out.left[i] < 0.0f);
+    EXPECT_NEAR(crossings, 2 * 441 / 4, 2) << "441 Hz after stepping";
+}
+
+TEST(Render, InstrumentPlaysTheMidiFileToTheBlock) {
+    const TempFile midi("notes.mid");
+    midi.write(testMidiFile());
+    const TempFile output("synth.wav");
+    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestSynth")) + " --midi " +
+                             quoted(midi.path()) + " --output " + quoted(output.path()));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const ReadResult out = readWhole(output.path());
+    ASSERT_EQ(out.frames, 192000u) << "3.0 s of notes and one second";
+    // The test instrument's sine starts at phase 0: its first sample is 0.
+    EXPECT_EQ(firstSound(out.left), 23552u + 1) << "0.5 s falls in the block from 23552";
+    EXPECT_EQ(firstSound(out.left, 35840), 95744u + 1)
+        << "off in the block from 35840, on again in the block from 95744 (2.0 s)";
+    EXPECT_EQ(firstSound(out.left, 144128), out.frames) << "off at 3.0 s";
+}
+
+TEST(Render, FixedTempoOverridesTheTempoMap) {
+    const TempFile midi("notes.mid");
+    midi.write(testMidiFile());
+    const TempFile output("fixed.wav");
+    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestSynth")) + " --midi " +
+                             quoted(midi.path()) + " --tempo 120 --output " +
+                             quoted(output.path()) + " --float");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const ReadResult out = readWhole(output.path());
+    ASSERT_EQ(out.frames, 144000u) << "the last note ends at 2.0 s";
+    EXPECT_EQ(out.reader->format, StereoFloat32);
+    EXPECT_EQ(firstSound(out.left, 35840), 71680u + 1) << "tick 1440 at 120 BPM is 1.5 s";
+}
+
+TEST(Render, StateGoesInAndComesOut) {
+    const TempFile state("in.chunk");
+    state.write({'K', 'S', 0, 1, 2, 0xFF});
+    const TempFile saved("out.chunk");
+    const TempFile output("state.wav");
+    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) +
+                             " --seconds 0.1 --state " + quoted(state.path()) + " --save-state " +
+                             quoted(saved.path()) + " --output " + quoted(output.path()));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(saved.read(), (Bytes{'K', 'S', 0, 1, 2, 0xFF}));
+}
+
+TEST(Render, EveryBadInputGivesOneLineAndAFailure) {
+    const TempFile garbage("bad.mid");
+    garbage.write({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1});
+    const TempFile output("never.wav");
+    const std::string effect = " --plugin " + quoted(testPluginPath("KsTestEffect"));
+    const struct {
+        std::string arguments;
+        const char* says;
+    } cases[] = {
+        {"--plugin " + quoted(testPluginPath("Nothing")) + " --seconds 1 --output " +
+             quoted(output.path()),
+         "file not found"},
+        {effect + " --input " + quoted(soxFilesFolder() + "missing.wav") + " --output " +
+             quoted(output.path()),
+         "cannot read audio file"},
+        {effect + " --midi " + quoted(garbage.path()) + " --output " + quoted(output.path()),
+         "not a Standard MIDI File"},
+        {effect + " --seconds 1 --output " + quoted(testing::TempDir() + "no/such/folder.wav"),
+         "cannot write"},
+        {effect + " --seconds 1 --output " + quoted(testing::TempDir() + "x.mp3"), "cannot write"},
+        {effect + " --output " + quoted(output.path()), "nothing sets the length"},
+        {effect + " --bogus", "unknown option --bogus"},
+        {effect + " --rate 12 --output x.wav", "--rate takes a number"},
+        {"", "usage: ksrender"},
+    };
+    for (const auto& c : cases) {
+        const ProgramRun run = ksrender(c.arguments);
+        EXPECT_NE(run.exitCode, 0) << c.arguments;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << c.arguments << "\n" << run.err;
+        EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+}
+
+#if !defined(_WIN32)
+TEST(Render, ThirdPartyInstrumentRendersSound) {
+    const TempFile midi("kars.mid");
+    midi.write(testMidiFile());
+    const TempFile output("kars.wav");
+    const ProgramRun run = ksrender("--plugin /usr/lib/vst/Kars-vst.so --midi " + quoted(midi.path()) +
+                             " --output " + quoted(output.path()) + " --float");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const ReadResult out = readWhole(output.path());
+    ASSERT_GT(out.frames, 0u);
+    double energy = 0.0;
+    for (float s : out.left) {
+        ASSERT_TRUE(std::isfinite(s));
+        energy += double(s) * s;
+    }
+    EXPECT_GT(energy, 1.0);
+}
+#endif
+
+} // namespace
