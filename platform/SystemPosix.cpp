@@ -109,6 +109,8 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 namespace platform {
 
-bool isTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+bool isTerminal(std::FILE* stream) {
+    return ::isatty(::fileno(stream)) != 0;
+}
 
 } // namespace platform

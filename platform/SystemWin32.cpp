@@ -79,6 +79,8 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 namespace platform {
 
-bool isTerminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+bool isTerminal(std::FILE* stream) {
+    return _isatty(_fileno(stream)) != 0;
+}
 
 } // namespace platform

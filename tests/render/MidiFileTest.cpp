@@ -9,28 +9,39 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 Bytes smf(uint16_t format, uint16_t division, const std::vector<Bytes>& tracks) {
-    Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, static_cast<unsigned char>(format), 0,
+    Bytes file = {'M',
+                  'T',
+                  'h',
+                  'd',
+                  0,
+                  0,
+                  0,
+                  6,
+                  0,
+                  static_cast<unsigned char>(format),
+                  0,
                   static_cast<unsigned char>(tracks.size()),
-                  static_cast<unsigned char>(division >> 8), static_cast<unsigned char>(division)};
+                  static_cast<unsigned char>(division >> 8),
+                  static_cast<unsigned char>(division)};
     for (const Bytes& track : tracks) {
         const auto size = static_cast<uint32_t>(track.size());
-        file.insert(file.end(), {'M', 'T', 'r', 'k', static_cast<unsigned char>(size >> 24),
-                                 static_cast<unsigned char>(size >> 16),
-                                 static_cast<unsigned char>(size >> 8),
-                                 static_cast<unsigned char>(size)});
+        file.insert(file.end(),
+                    {'M', 'T', 'r', 'k', static_cast<unsigned char>(size >> 24),
+                     static_cast<unsigned char>(size >> 16), static_cast<unsigned char>(size >> 8),
+                     static_cast<unsigned char>(size)});
         file.insert(file.end(), track.begin(), track.end());
     }
     return file;
 }
 
 TEST(MidiFile, FormatZeroWithRunningStatusAndSkippedEvents) {
-    const Bytes file = smf(0, 96, {{0x00, 0x90, 60, 100,            // note on at 0
+    const Bytes file = smf(0, 96, {{0x00, 0x90, 60,   100,              // note on at 0
                                     0x00, 0xF0, 0x03, 0x7E, 0x01, 0xF7, // SysEx skipped
-                                    0x60, 62, 100,                  // running status, one beat
-                                    0x00, 0xFF, 0x01, 0x02, 'h', 'i', // text skipped
-                                    0x30, 0xC1, 5,                  // program change, one data byte
-                                    0x00, 0xE2, 0x00, 0x40,         // pitch bend
-                                    0x00, 0xD3, 0x22,               // channel pressure
+                                    0x60, 62,   100,                    // running status, one beat
+                                    0x00, 0xFF, 0x01, 0x02, 'h',  'i',  // text skipped
+                                    0x30, 0xC1, 5,          // program change, one data byte
+                                    0x00, 0xE2, 0x00, 0x40, // pitch bend
+                                    0x00, 0xD3, 0x22,       // channel pressure
                                     0x60, 0xFF, 0x2F, 0x00}});
     MidiFileContents contents;
     std::string error;
@@ -67,7 +78,8 @@ TEST(MidiFile, MalformedFilesAreRefusedWithAReason) {
         {"format 2", smf(2, 96, {{0x00, 0xFF, 0x2F, 0x00}})},
         {"no tracks", smf(1, 96, {})},
         {"division 0", smf(0, 0, {{0x00, 0xFF, 0x2F, 0x00}})},
-        {"track claims more than the file", [] {
+        {"track claims more than the file",
+         [] {
              Bytes b = smf(0, 96, {{0x00, 0xFF, 0x2F, 0x00}});
              b[21] = 0x40;
              return b;

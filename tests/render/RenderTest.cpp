@@ -28,7 +28,9 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+std::string quoted(const std::string& text) {
+    return "\"" + text + "\"";
+}
 
 ProgramRun ksrender(const std::string& arguments) {
     const std::string folder = platform::executableDirectory() + platform::pathSeparator();
@@ -39,8 +41,8 @@ ProgramRun ksrender(const std::string& arguments) {
 #endif
     const TempFile out("stdout.txt");
     const TempFile err("stderr.txt");
-    std::string command = quoted(program) + " " + arguments + " > " + quoted(out.path()) +
-                          " 2> " + quoted(err.path());
+    std::string command = quoted(program) + " " + arguments + " > " + quoted(out.path()) + " 2> " +
+                          quoted(err.path());
 #if defined(_WIN32)
     command = "\"" + command + "\""; // cmd strips one pair of outer quotes
 #endif
@@ -69,11 +71,11 @@ Bytes testMidiFile() {
                               0x87, 0x40, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40, // tick 960: 60 BPM
                               0x00, 0xFF, 0x2F, 0x00};
     const Bytes noteTrack = {
-        0x83, 0x60, 0x90, 69, 100, // tick 480: note on 69 (0.5 s)
-        0x81, 0x70, 69, 0,         // tick 720: note off by velocity 0, running status (0.75 s)
-        0x00, 0xB0, 7, 100,        // controller: passed to the plug-in
-        0x85, 0x50, 0x90, 72, 90,  // tick 1440: note on 72 (2.0 s)
-        0x83, 0x60, 0x80, 72, 0,   // tick 1920: note off (3.0 s)
+        0x83, 0x60, 0x90, 69,  100, // tick 480: note on 69 (0.5 s)
+        0x81, 0x70, 69,   0,        // tick 720: note off by velocity 0, running status (0.75 s)
+        0x00, 0xB0, 7,    100,      // controller: passed to the plug-in
+        0x85, 0x50, 0x90, 72,  90,  // tick 1440: note on 72 (2.0 s)
+        0x83, 0x60, 0x80, 72,  0,   // tick 1920: note off (3.0 s)
         0x00, 0xFF, 0x2F, 0x00};
     for (const Bytes* track : {&tempoTrack, &noteTrack}) {
         append(file, "MTrk");
@@ -94,9 +96,9 @@ size_t firstSound(const std::vector<float>& samples, size_t from = 0) {
 TEST(Render, EffectPassesTheInputFileThrough) {
     const TempFile output("effect.wav");
     const std::string input = soxFilesFolder() + "wav-s16-stereo.wav";
-    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) + " --input " +
-                             quoted(input) + " --output " + quoted(output.path()) +
-                             " --rate 44100 --block 256");
+    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) +
+                                    " --input " + quoted(input) + " --output " +
+                                    quoted(output.path()) + " --rate 44100 --block 256");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("rendered 57330 frames"), std::string::npos) << run.out;
     const ReadResult in = readWhole(input);
@@ -111,9 +113,9 @@ TEST(Render, EffectPassesTheInputFileThrough) {
 
 TEST(Render, PlayerStepsAFileToAnotherRate) {
     const TempFile output("stepped.aif");
-    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) + " --input " +
-                             quoted(soxFilesFolder() + "wav-s16-stereo.wav") + " --output " +
-                             quoted(output.path()));
+    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) +
+                                    " --input " + quoted(soxFilesFolder() + "wav-s16-stereo.wav") +
+                                    " --output " + quoted(output.path()));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const ReadResult out = readWhole(output.path());
     ASSERT_EQ(out.frames, 62400u); // 1.3 s at 48 kHz
@@ -129,8 +131,9 @@ TEST(Render, InstrumentPlaysTheMidiFileToTheBlock) {
     const TempFile midi("notes.mid");
     midi.write(testMidiFile());
     const TempFile output("synth.wav");
-    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestSynth")) + " --midi " +
-                             quoted(midi.path()) + " --output " + quoted(output.path()));
+    const ProgramRun run =
+        ksrender("--plugin " + quoted(testPluginPath("KsTestSynth")) + " --midi " +
+                 quoted(midi.path()) + " --output " + quoted(output.path()));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const ReadResult out = readWhole(output.path());
     ASSERT_EQ(out.frames, 192000u) << "3.0 s of notes and one second";
@@ -145,9 +148,9 @@ TEST(Render, FixedTempoOverridesTheTempoMap) {
     const TempFile midi("notes.mid");
     midi.write(testMidiFile());
     const TempFile output("fixed.wav");
-    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestSynth")) + " --midi " +
-                             quoted(midi.path()) + " --tempo 120 --output " +
-                             quoted(output.path()) + " --float");
+    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestSynth")) +
+                                    " --midi " + quoted(midi.path()) + " --tempo 120 --output " +
+                                    quoted(output.path()) + " --float");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const ReadResult out = readWhole(output.path());
     ASSERT_EQ(out.frames, 144000u) << "the last note ends at 2.0 s";
@@ -160,9 +163,10 @@ TEST(Render, StateGoesInAndComesOut) {
     state.write({'K', 'S', 0, 1, 2, 0xFF});
     const TempFile saved("out.chunk");
     const TempFile output("state.wav");
-    const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) +
-                             " --seconds 0.1 --state " + quoted(state.path()) + " --save-state " +
-                             quoted(saved.path()) + " --output " + quoted(output.path()));
+    const ProgramRun run =
+        ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) + " --seconds 0.1 --state " +
+                 quoted(state.path()) + " --save-state " + quoted(saved.path()) + " --output " +
+                 quoted(output.path()));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(saved.read(), (Bytes{'K', 'S', 0, 1, 2, 0xFF}));
 }
@@ -205,8 +209,9 @@ TEST(Render, ThirdPartyInstrumentRendersSound) {
     const TempFile midi("kars.mid");
     midi.write(testMidiFile());
     const TempFile output("kars.wav");
-    const ProgramRun run = ksrender("--plugin /usr/lib/vst/Kars-vst.so --midi " + quoted(midi.path()) +
-                             " --output " + quoted(output.path()) + " --float");
+    const ProgramRun run =
+        ksrender("--plugin /usr/lib/vst/Kars-vst.so --midi " + quoted(midi.path()) + " --output " +
+                 quoted(output.path()) + " --float");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const ReadResult out = readWhole(output.path());
     ASSERT_GT(out.frames, 0u);

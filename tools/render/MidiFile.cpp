@@ -178,10 +178,10 @@ bool parseMidiFile(const std::vector<unsigned char>& bytes, double fixedBpm,
     const bool smpte = (division & 0x8000) != 0;
     const double smpteTicksPerSecond =
         smpte ? double(256 - (division >> 8)) * double(division & 0xFF) : 0.0;
-    double secondsPerTick = smpte ? 1.0 / smpteTicksPerSecond
-                                  : (fixedBpm > 0.0 ? 60.0 / fixedBpm
-                                                    : kDefaultMicrosecondsPerQuarter / 1e6) /
-                                        double(division);
+    double secondsPerTick =
+        smpte ? 1.0 / smpteTicksPerSecond
+              : (fixedBpm > 0.0 ? 60.0 / fixedBpm : kDefaultMicrosecondsPerQuarter / 1e6) /
+                    double(division);
     uint64_t tickAt = 0;
     double secondsAt = 0.0;
     for (const TickEvent& e : events) {

@@ -51,8 +51,8 @@ bool OutputWriter::writeFloatHeader(uint32_t frames, uint32_t rate) {
 
 bool OutputWriter::write(const float* left, const float* right, uint32_t frames) {
     if (writer)
-        return writer->writeSamples16({const_cast<float*>(left), const_cast<float*>(right)},
-                                      frames, false);
+        return writer->writeSamples16({const_cast<float*>(left), const_cast<float*>(right)}, frames,
+                                      false);
     if (floatFile == nullptr)
         return false;
     float interleaved[2 * 1024];

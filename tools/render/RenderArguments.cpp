@@ -27,10 +27,10 @@ bool parseRenderArguments(int argc, const char* const* argv, RenderOptions& opti
     const struct {
         const char* name;
         std::string RenderOptions::*field;
-    } texts[] = {{"--plugin", &RenderOptions::pluginPath},   {"--input", &RenderOptions::inputPath},
-                 {"--midi", &RenderOptions::midiPath},       {"--output", &RenderOptions::outputPath},
-                 {"--state", &RenderOptions::statePath},
-                 {"--save-state", &RenderOptions::saveStatePath}};
+    } texts[] = {
+        {"--plugin", &RenderOptions::pluginPath}, {"--input", &RenderOptions::inputPath},
+        {"--midi", &RenderOptions::midiPath},     {"--output", &RenderOptions::outputPath},
+        {"--state", &RenderOptions::statePath},   {"--save-state", &RenderOptions::saveStatePath}};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--float") {

@@ -192,11 +192,13 @@ bool Session::renderBlocks() {
     size_t nextEvent = 0;
     const auto start = std::chrono::steady_clock::now();
     for (uint64_t done = 0; done < totalFrames;) {
-        const auto frames = static_cast<uint32_t>(std::min<uint64_t>(options.block, totalFrames - done));
+        const auto frames =
+            static_cast<uint32_t>(std::min<uint64_t>(options.block, totalFrames - done));
         // Every event that falls inside this block reaches the plug-in with it.
         const uint64_t blockEnd = done + frames;
         while (nextEvent < midiEvents.events.size() &&
-               static_cast<uint64_t>(midiEvents.events[nextEvent].seconds * options.rate) < blockEnd) {
+               static_cast<uint64_t>(midiEvents.events[nextEvent].seconds * options.rate) <
+                   blockEnd) {
             const uint8_t* b = midiEvents.events[nextEvent++].bytes;
             engine.appendEvent(b[0], b[1], b[2]);
         }
@@ -207,7 +209,8 @@ bool Session::renderBlocks() {
         done = blockEnd;
         showProgress(done);
     }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.frames = totalFrames;
     return writer.finish() || fail("cannot write " + options.outputPath);
 }
@@ -220,7 +223,8 @@ bool Session::saveState() {
     std::ofstream out(options.saveStatePath, std::ios::binary | std::ios::trunc);
     if (size > 0 && data != nullptr)
         out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    return static_cast<bool>(out.flush()) || fail("cannot write state file " + options.saveStatePath);
+    return static_cast<bool>(out.flush()) ||
+           fail("cannot write state file " + options.saveStatePath);
 }
 
 RenderResult Session::run() {
