@@ -20,7 +20,9 @@ constexpr uint32_t kBlock = 512;
 constexpr uint64_t kFrames = 60ull * kRate;
 const std::string kOutput = "/tmp/ks-render-bench.wav";
 
-std::string pluginPath() { return platform::executableDirectory() + "/KsTestEffect.so"; }
+std::string pluginPath() {
+    return platform::executableDirectory() + "/KsTestEffect.so";
+}
 
 void BM_Render(benchmark::State& state) {
     RenderOptions options;
@@ -66,8 +68,18 @@ void BM_BareLoop(benchmark::State& state) {
     effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
 }
 
-BENCHMARK(BM_Render)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(7)->ReportAggregatesOnly();
-BENCHMARK(BM_BareLoop)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(7)->ReportAggregatesOnly();
+BENCHMARK(BM_Render)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly();
+BENCHMARK(BM_BareLoop)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(7)
+    ->ReportAggregatesOnly();
 
 } // namespace
 
