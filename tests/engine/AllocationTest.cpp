@@ -1,6 +1,7 @@
 // The audio cycle allocates nothing: this program replaces the global
 // allocator and counts every allocation made while a cycle runs.
 
+#include "DeviceSamples.h"
 #include "KsVSTHostInterface.h"
 #include "SampleConversion.h"
 #include "TestPlugins.h"
@@ -175,6 +176,22 @@ TEST(FileLoadAllocations, NothingProportionalToTheFile) {
     EXPECT_TRUE(complete);
     EXPECT_LT(countedBytes.load(), 4096u) << "bytes allocated while loading";
     EXPECT_FLOAT_EQ(left[frames - 1], floatToInt16(0.25f) / 32768.0f);
+}
+
+TEST(EndpointConversionAllocations, NoneForAnyTypeOrChannelMap) {
+    std::vector<float> left(1024, 0.5f), right(1024, -0.5f);
+    std::vector<unsigned char> device(1024 * 6 * 4, 7);
+    countedAllocations = 0;
+    countingThisThread = true;
+    for (auto type : {DeviceSampleType::uint8, DeviceSampleType::int16, DeviceSampleType::int24,
+                      DeviceSampleType::int32, DeviceSampleType::float32}) {
+        for (const ChannelMap map : {ChannelMap{2, 0, 1}, ChannelMap{1, 0, 1}, ChannelMap{6, 4, 5}}) {
+            convertCapture(type, device.data(), 1024, map, left.data(), right.data(), 1024);
+            convertRender(type, left.data(), right.data(), 1024, map, device.data());
+        }
+    }
+    countingThisThread = false;
+    EXPECT_EQ(countedAllocations.load(), 0u);
 }
 
 TEST(AudioCycleAllocations, TheCounterSeesAnAllocation) {
