@@ -97,7 +97,7 @@ bool isPlainStereo(const ChannelMap& map) {
 
 template <typename Sample>
 void captureStereo(const unsigned char* packet, uint32_t n, float* left, float* right) {
-    for (uint32_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
         left[i] = Sample::read(packet + 2 * Sample::size * i);
         right[i] = Sample::read(packet + 2 * Sample::size * i + Sample::size);
     }
@@ -105,9 +105,46 @@ void captureStereo(const unsigned char* packet, uint32_t n, float* left, float* 
 
 template <typename Sample>
 void renderStereo(const float* left, const float* right, uint32_t frames, unsigned char* out) {
-    for (uint32_t i = 0; i < frames; ++i) {
+    for (size_t i = 0; i < frames; ++i) {
         Sample::write(out + 2 * Sample::size * i, left[i]);
         Sample::write(out + 2 * Sample::size * i + Sample::size, right[i]);
+    }
+}
+
+// The device buffer is raw memory from the system; typed stores into it
+// and wide indexes (a 32-bit 2 * i could wrap) let the compiler vectorise
+// the most common formats.
+template <>
+void renderStereo<Int16Sample>(const float* left, const float* right, uint32_t frames,
+                               unsigned char* out) {
+    auto* samples = reinterpret_cast<int16_t*>(out);
+    for (size_t i = 0; i < frames; ++i) {
+        samples[2 * i] = static_cast<int16_t>(clampToFullScale(left[i]) * 32767.0f);
+        samples[2 * i + 1] = static_cast<int16_t>(clampToFullScale(right[i]) * 32767.0f);
+    }
+}
+
+template <>
+void renderStereo<Float32Sample>(const float* left, const float* right, uint32_t frames,
+                                 unsigned char* out) {
+    auto* samples = reinterpret_cast<float*>(out);
+    for (size_t i = 0; i < frames; ++i) {
+        samples[2 * i] = clampToFullScale(left[i]);
+        samples[2 * i + 1] = clampToFullScale(right[i]);
+    }
+}
+
+template <>
+void renderStereo<Int32Sample>(const float* left, const float* right, uint32_t frames,
+                               unsigned char* out) {
+    auto* samples = reinterpret_cast<int32_t*>(out);
+    auto convert = [](float x) {
+        const float scaled = clampToFullScale(x) * 2147483648.0f;
+        return scaled >= 2147483648.0f ? 2147483647 : static_cast<int32_t>(scaled);
+    };
+    for (size_t i = 0; i < frames; ++i) {
+        samples[2 * i] = convert(left[i]);
+        samples[2 * i + 1] = convert(right[i]);
     }
 }
 
