@@ -81,15 +81,36 @@ void HostSettings::loadAudioDevices(const RegistryKey& host, const AudioDeviceLi
     tempo.store(bpm);
 }
 
+namespace {
+
+// The player's values in their stored order, one table for loading and
+// saving so the two can never disagree on a name.
+struct PlayerOption {
+    const char* name;
+    bool HostSettings::*flag;
+    int32_t HostSettings::*number;
+};
+
+constexpr PlayerOption kPlayerOptions[] = {
+    {"sampleLooped", &HostSettings::sampleLooped, nullptr},
+    {"sampleStartByMidi", &HostSettings::sampleStartByMidi, nullptr},
+    {"sampleCalcTempo", &HostSettings::sampleCalcTempo, nullptr},
+    {"sampleRecordOption", nullptr, &HostSettings::sampleRecordOption},
+    {"sampleRecordMaxBars", nullptr, &HostSettings::sampleRecordMaxBars},
+    {"openPlayerOnStartup", &HostSettings::openPlayerOnStartup, nullptr},
+    {"startPlayerAutomatic", &HostSettings::startPlayerAutomatic, nullptr},
+};
+
+} // namespace
+
 void HostSettings::loadPlayerOptions(const RegistryKey& host) {
     values::readString(host, "samplePath", samplePath);
-    values::readBool(host, "sampleLooped", sampleLooped);
-    values::readBool(host, "sampleStartByMidi", sampleStartByMidi);
-    values::readBool(host, "sampleCalcTempo", sampleCalcTempo);
-    values::readDword(host, "sampleRecordOption", sampleRecordOption);
-    values::readDword(host, "sampleRecordMaxBars", sampleRecordMaxBars);
-    values::readBool(host, "openPlayerOnStartup", openPlayerOnStartup);
-    values::readBool(host, "startPlayerAutomatic", startPlayerAutomatic);
+    for (const PlayerOption& option : kPlayerOptions) {
+        if (option.flag != nullptr)
+            values::readBool(host, option.name, this->*option.flag);
+        else
+            values::readDword(host, option.name, this->*option.number);
+    }
     int32_t tab = 0;
     if (values::readDword(host, "tempoTab", tab))
         tempoTab.store(tab);
@@ -116,13 +137,12 @@ void HostSettings::saveAudioDevices(RegistryKey& host) {
 
 void HostSettings::savePlayerOptions(RegistryKey& host) {
     values::writeString(host, "samplePath", samplePath);
-    values::writeBool(host, "sampleLooped", sampleLooped);
-    values::writeBool(host, "sampleStartByMidi", sampleStartByMidi);
-    values::writeBool(host, "sampleCalcTempo", sampleCalcTempo);
-    values::writeDword(host, "sampleRecordOption", sampleRecordOption);
-    values::writeDword(host, "sampleRecordMaxBars", sampleRecordMaxBars);
-    values::writeBool(host, "openPlayerOnStartup", openPlayerOnStartup);
-    values::writeBool(host, "startPlayerAutomatic", startPlayerAutomatic);
+    for (const PlayerOption& option : kPlayerOptions) {
+        if (option.flag != nullptr)
+            values::writeBool(host, option.name, this->*option.flag);
+        else
+            values::writeDword(host, option.name, this->*option.number);
+    }
     values::writeDword(host, "tempoTab", tempoTab.load());
 }
 

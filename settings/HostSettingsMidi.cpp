@@ -6,32 +6,44 @@ namespace values = settingsValues;
 
 namespace {
 
+// A device's values in their stored order, one table for reading and writing.
+struct DeviceValue {
+    const char* name;
+    bool MidiDeviceSettings::*flag;
+    int32_t MidiDeviceSettings::*number;
+};
+
+constexpr DeviceValue kDeviceValues[] = {
+    {"in", &MidiDeviceSettings::isInput, nullptr},
+    {"active", &MidiDeviceSettings::active, nullptr},
+    {"sync", &MidiDeviceSettings::sync, nullptr},
+    {"syncWhilePlaying", &MidiDeviceSettings::syncWhilePlaying, nullptr},
+    {"delay", nullptr, &MidiDeviceSettings::delay},
+    {"filterCCMessages", &MidiDeviceSettings::filterCCMessages, nullptr},
+    {"filterProgramChanges", &MidiDeviceSettings::filterProgramChanges, nullptr},
+    {"channel", nullptr, &MidiDeviceSettings::channel},
+    {"keyboardRangeLeft", nullptr, &MidiDeviceSettings::keyboardRangeLeft},
+    {"keyboardRangeRight", nullptr, &MidiDeviceSettings::keyboardRangeRight},
+};
+
 void readMidiDevice(const RegistryKey& key, MidiDeviceSettings& device) {
     values::readString(key, "name", device.name);
-    values::readBool(key, "in", device.isInput);
-    values::readBool(key, "active", device.active);
-    values::readBool(key, "sync", device.sync);
-    values::readBool(key, "syncWhilePlaying", device.syncWhilePlaying);
-    values::readDword(key, "delay", device.delay);
-    values::readBool(key, "filterCCMessages", device.filterCCMessages);
-    values::readBool(key, "filterProgramChanges", device.filterProgramChanges);
-    values::readDword(key, "channel", device.channel);
-    values::readDword(key, "keyboardRangeLeft", device.keyboardRangeLeft);
-    values::readDword(key, "keyboardRangeRight", device.keyboardRangeRight);
+    for (const DeviceValue& value : kDeviceValues) {
+        if (value.flag != nullptr)
+            values::readBool(key, value.name, device.*value.flag);
+        else
+            values::readDword(key, value.name, device.*value.number);
+    }
 }
 
 void writeMidiDevice(RegistryKey& key, const MidiDeviceSettings& device) {
     values::writeString(key, "name", device.name);
-    values::writeBool(key, "in", device.isInput);
-    values::writeBool(key, "active", device.active);
-    values::writeBool(key, "sync", device.sync);
-    values::writeBool(key, "syncWhilePlaying", device.syncWhilePlaying);
-    values::writeDword(key, "delay", device.delay);
-    values::writeBool(key, "filterCCMessages", device.filterCCMessages);
-    values::writeBool(key, "filterProgramChanges", device.filterProgramChanges);
-    values::writeDword(key, "channel", device.channel);
-    values::writeDword(key, "keyboardRangeLeft", device.keyboardRangeLeft);
-    values::writeDword(key, "keyboardRangeRight", device.keyboardRangeRight);
+    for (const DeviceValue& value : kDeviceValues) {
+        if (value.flag != nullptr)
+            values::writeBool(key, value.name, device.*value.flag);
+        else
+            values::writeDword(key, value.name, device.*value.number);
+    }
 }
 
 } // namespace
