@@ -6,7 +6,7 @@ packages=(
     cmake ninja-build g++ clang libclang-rt-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix wine64 xvfb
-    sox lame dpf-plugins-vst libsndfile1-dev pkg-config
+    sox lame dpf-plugins-vst libsndfile1-dev pkg-config libasound2-dev
 )
 
 missing=()

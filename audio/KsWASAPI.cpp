@@ -1,0 +1,522 @@
+#include "KsWASAPI.h"
+
+#include <algorithm>
+#include <cstring>
+
+using namespace wasapi;
+
+namespace {
+
+constexpr int32_t kExclusiveBufferFrames = 256;
+constexpr int32_t kSharedBufferFrames = 1024;
+constexpr size_t kMaxTextBytes = 255;
+constexpr size_t kMaxFormatBytes = 40;
+constexpr size_t kPlainFormatBytes = 16;
+constexpr size_t kExtensibleFormatBytes = 40;
+constexpr uint16_t kTagExtensible = 0xFFFE;
+constexpr uint16_t kTagFloat = 3;
+constexpr uint16_t kRewrittenValidBits = 24;
+
+uint16_t readLe16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+void writeLe16(unsigned char* p, uint16_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+}
+void writeLe32(unsigned char* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+Flow flowOf(const AudioDeviceSettings& device) {
+    return device.isInput ? Flow::capture : Flow::render;
+}
+
+bool isSupportedContainer(uint16_t bits) {
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+DeviceSampleType sampleTypeOf(const std::vector<unsigned char>& format) {
+    DeviceFormat facts;
+    if (!readDeviceFormat(format.data(), format.size(), facts))
+        return DeviceSampleType::unsupported;
+    return deviceSampleType(facts);
+}
+
+uint16_t channelsOf(const std::vector<unsigned char>& format) {
+    return format.size() >= 4 ? readLe16(format.data() + 2) : 0;
+}
+
+uint32_t sampleRateOf(const std::vector<unsigned char>& format) {
+    DeviceFormat facts;
+    return readDeviceFormat(format.data(), format.size(), facts) ? facts.sampleRate : 0;
+}
+
+// Channel n (from 1) of an endpoint: its description, the direction and n.
+std::vector<std::string> channelNamesFor(const std::string& description, bool isInput,
+                                         uint16_t channelCount) {
+    std::vector<std::string> names;
+    for (uint16_t n = 1; n <= channelCount; ++n)
+        names.push_back(description + (isInput ? " In " : " Out ") + std::to_string(n));
+    return names;
+}
+
+} // namespace
+
+KsWASAPI::KsWASAPI() : KsWASAPI(createSystem()) {}
+
+KsWASAPI::KsWASAPI(std::unique_ptr<System> audioSystem) : system(std::move(audioSystem)) {
+    system->initializeThread();
+    devices.clear();
+    enumerate(Flow::render);
+    enumerate(Flow::capture);
+}
+
+KsWASAPI::~KsWASAPI() {
+    releaseStreams();
+}
+
+void KsWASAPI::enumerate(Flow flow) {
+    std::unique_ptr<DeviceEnumerator> enumerator;
+    if (!succeeded(system->createEnumerator(enumerator)))
+        return;
+    std::unique_ptr<EndpointCollection> endpoints;
+    uint32_t count = 0;
+    std::unique_ptr<Endpoint> defaultEndpoint;
+    std::wstring defaultId;
+    if (!succeeded(enumerator->enumerate(flow, endpoints)) ||
+        !succeeded(endpoints->getCount(count)) ||
+        !succeeded(enumerator->getDefaultEndpoint(flow, defaultEndpoint)) ||
+        !succeeded(defaultEndpoint->getId(defaultId)))
+        return; // without a default endpoint nothing of this flow is listed
+    for (uint32_t index = 0; index < count; ++index) {
+        std::unique_ptr<Endpoint> endpoint;
+        if (!succeeded(endpoints->item(index, endpoint)))
+            continue;
+        bool endEnumeration = false;
+        listEndpoint(*endpoint, flow, defaultId, endEnumeration);
+        if (endEnumeration)
+            return;
+    }
+}
+
+void KsWASAPI::listEndpoint(Endpoint& endpoint, Flow flow, const std::wstring& defaultId,
+                            bool& endEnumeration) {
+    std::unique_ptr<PropertyStore> store;
+    if (!succeeded(endpoint.openPropertyStore(StoreAccess::read, store)))
+        return;
+    std::wstring id;
+    if (!succeeded(endpoint.getId(id))) {
+        endEnumeration = true;
+        return;
+    }
+    std::wstring name;
+    std::wstring description;
+    std::vector<unsigned char> format;
+    if (!succeeded(store->readText(TextProperty::friendlyName, name)) ||
+        !succeeded(store->readText(TextProperty::deviceDescription, description)) ||
+        !succeeded(store->readDeviceFormat(format)) || !succeeded(store->readFormFactor()))
+        return;
+    DeviceFormat facts;
+    if (!readDeviceFormat(format.data(), std::min(format.size(), kMaxFormatBytes), facts))
+        return; // too short to hold channels, rate and bits
+
+    AudioDeviceSettings entry;
+    entry.id = system->toMultibyte(id, kMaxTextBytes);
+    entry.name = system->toMultibyte(name, kMaxTextBytes);
+    entry.isInput = flow == Flow::capture;
+    entry.isDefault = id == defaultId;
+    entry.channelCount = facts.channels;
+    entry.sampleRate = static_cast<double>(facts.sampleRate);
+    entry.bitsPerSample = facts.bitsPerSample;
+    entry.channelNames = channelNamesFor(system->toMultibyte(description, kMaxTextBytes),
+                                         entry.isInput, facts.channels);
+    for (int32_t type : {audioDeviceWasapiExclusive, audioDeviceWasapiShared}) {
+        auto listed = std::make_unique<AudioDeviceSettings>(entry);
+        listed->type = type;
+        listed->bufferSize =
+            type == audioDeviceWasapiExclusive ? kExclusiveBufferFrames : kSharedBufferFrames;
+        devices.push_back(std::move(listed));
+    }
+}
+
+std::unique_ptr<Endpoint> KsWASAPI::findEndpoint(const AudioDeviceSettings& device) {
+    system->initializeThread();
+    std::unique_ptr<DeviceEnumerator> enumerator;
+    std::unique_ptr<EndpointCollection> endpoints;
+    uint32_t count = 0;
+    if (!succeeded(system->createEnumerator(enumerator)) ||
+        !succeeded(enumerator->enumerate(flowOf(device), endpoints)) ||
+        !succeeded(endpoints->getCount(count)))
+        return nullptr;
+    for (uint32_t index = 0; index < count; ++index) {
+        std::unique_ptr<Endpoint> endpoint;
+        std::unique_ptr<PropertyStore> store;
+        if (!succeeded(endpoints->item(index, endpoint)) ||
+            !succeeded(endpoint->openPropertyStore(StoreAccess::read, store)))
+            continue;
+        std::wstring id;
+        if (!succeeded(endpoint->getId(id)))
+            return nullptr;
+        if (system->toMultibyte(id, kMaxTextBytes) == device.id)
+            return endpoint;
+    }
+    return nullptr;
+}
+
+bool KsWASAPI::readStreamFormat(Endpoint& endpoint, std::vector<unsigned char>& format) {
+    std::unique_ptr<PropertyStore> store;
+    if (!succeeded(endpoint.openPropertyStore(StoreAccess::read, store)) ||
+        !succeeded(store->readDeviceFormat(format)))
+        return false;
+    if (format.size() > kMaxFormatBytes)
+        format.resize(kMaxFormatBytes);
+    return format.size() >= kPlainFormatBytes;
+}
+
+wasapi::Duration KsWASAPI::exclusiveBufferDuration(int32_t frames, uint32_t sampleRate) {
+    if (sampleRate == 0 || frames <= 0)
+        return 0;
+    const int64_t halfMilliseconds = static_cast<int64_t>(frames) * 2000 / sampleRate;
+    return halfMilliseconds * 5000;
+}
+
+// Capture is always shared, one device period long.
+bool KsWASAPI::initializeCapture(const AudioDeviceSettings& device, AudioClient& client,
+                                 const std::vector<unsigned char>& format,
+                                 std::unique_ptr<CaptureService>& service) {
+    Duration minimumPeriod = 0;
+    if (!succeeded(client.getDevicePeriod(minimumPeriod)) ||
+        device.type == audioDeviceWasapiExclusive)
+        return false;
+    return succeeded(client.initialize(ShareMode::shared, kStreamFlagEventCallback, minimumPeriod,
+                                       0, format)) &&
+           succeeded(client.getCaptureService(service));
+}
+
+bool KsWASAPI::initializeRender(const AudioDeviceSettings& device, AudioClient& client,
+                                const std::vector<unsigned char>& format,
+                                std::unique_ptr<RenderService>& service) {
+    Result result = kFail;
+    if (device.type == audioDeviceWasapiExclusive) {
+        const Duration duration = exclusiveBufferDuration(device.bufferSize, sampleRateOf(format));
+        result = client.initialize(ShareMode::exclusive, kStreamFlagEventCallback, duration,
+                                   duration, format);
+    } else {
+        result = client.initialize(ShareMode::shared, kStreamFlagEventCallback, 0, 0, format);
+    }
+    return succeeded(result) && succeeded(client.getRenderService(service));
+}
+
+bool KsWASAPI::open(AudioDeviceSettings* device, bool probeOnly) {
+    if (device == nullptr)
+        return false;
+    if (device->infoValid)
+        return true;
+    // A container the stream cannot convert is refused here, not at the
+    // first block.
+    if (!isSupportedContainer(device->bitsPerSample))
+        return false;
+    if (device->type == audioDeviceWasapiShared && !openShared(*device, probeOnly))
+        return false;
+    if (device->bufferSize == 0)
+        return false;
+    device->infoValid = true;
+    return true;
+}
+
+bool KsWASAPI::openShared(AudioDeviceSettings& device, bool probeOnly) {
+    std::unique_ptr<Endpoint> endpoint = findEndpoint(device);
+    std::unique_ptr<AudioClient> client;
+    std::vector<unsigned char> format;
+    if (!probeOnly) { // replaced on success, cleared on failure
+        if (device.isInput) {
+            captureService.reset();
+            captureClient.reset();
+        } else {
+            renderService.reset();
+            renderClient.reset();
+        }
+    }
+    if (endpoint == nullptr || !succeeded(endpoint->activate(client)) ||
+        !readStreamFormat(*endpoint, format) ||
+        sampleTypeOf(format) == DeviceSampleType::unsupported)
+        return false;
+    std::unique_ptr<CaptureService> capture;
+    std::unique_ptr<RenderService> render;
+    const bool initialised = device.isInput ? initializeCapture(device, *client, format, capture)
+                                            : initializeRender(device, *client, format, render);
+    if (!initialised)
+        return false;
+    device.bufferSize = 0;
+    uint32_t frames = 0;
+    if (succeeded(client->getBufferSize(frames)))
+        device.bufferSize = static_cast<int32_t>(frames);
+    if (!probeOnly) {
+        if (device.isInput) {
+            captureClient = std::move(client);
+            captureService = std::move(capture);
+        } else {
+            renderClient = std::move(client);
+            renderService = std::move(render);
+        }
+    }
+    return true;
+}
+
+void KsWASAPI::stop() {
+    freeChannelBuffers();
+}
+
+void KsWASAPI::releaseStreams() {
+    captureService.reset();
+    renderService.reset();
+    captureClient.reset();
+    renderClient.reset();
+}
+
+bool KsWASAPI::prepareCapture(const AudioDeviceSettings& input, StreamSide& side) {
+    std::unique_ptr<Endpoint> endpoint = findEndpoint(input);
+    std::vector<unsigned char> format;
+    if (endpoint == nullptr || (!captureClient && !succeeded(endpoint->activate(captureClient))) ||
+        !readStreamFormat(*endpoint, format))
+        return false;
+    if (!captureService && !initializeCapture(input, *captureClient, format, captureService))
+        return false;
+    side.sampleType = sampleTypeOf(format);
+    side.channels = ChannelMap{channelsOf(format), input.leftChannel, input.rightChannel};
+    side.bufferFrames = static_cast<uint32_t>(std::max(input.bufferSize, 0));
+    side.shared = true;
+    return side.sampleType != DeviceSampleType::unsupported;
+}
+
+bool KsWASAPI::prepareRender(const AudioDeviceSettings& output, StreamSide& side) {
+    std::unique_ptr<Endpoint> endpoint = findEndpoint(output);
+    std::vector<unsigned char> format;
+    if (endpoint == nullptr || (!renderClient && !succeeded(endpoint->activate(renderClient))) ||
+        !readStreamFormat(*endpoint, format))
+        return false;
+    if (!renderService && !initializeRender(output, *renderClient, format, renderService))
+        return false;
+    side.sampleType = sampleTypeOf(format);
+    side.channels = ChannelMap{channelsOf(format), output.leftChannel, output.rightChannel};
+    side.bufferFrames = static_cast<uint32_t>(std::max(output.bufferSize, 0));
+    side.shared = output.type != audioDeviceWasapiExclusive;
+    return side.sampleType != DeviceSampleType::unsupported;
+}
+
+// One buffer of silence ahead of the first block. The system's buffer
+// holds whatever was there before, so it is marked silent, never played.
+bool KsWASAPI::preRoll(const StreamSide& output) {
+    unsigned char* data = nullptr;
+    return succeeded(renderService->getBuffer(output.bufferFrames, data)) &&
+           succeeded(renderService->releaseBuffer(output.bufferFrames, kBufferFlagSilent));
+}
+
+bool KsWASAPI::start(AudioDeviceSettings* inputDevice, AudioDeviceSettings* outputDevice,
+                     AudioCallback callback, void* userData) {
+    stop();
+    if (outputDevice == nullptr || callback == nullptr)
+        return false;
+    StreamSide input;
+    StreamSide output;
+    if (inputDevice != nullptr) {
+        if (!prepareCapture(*inputDevice, input)) {
+            releaseStreams();
+            return false;
+        }
+    } else {
+        captureService.reset();
+        captureClient.reset();
+    }
+    const int32_t frames =
+        std::max(inputDevice ? inputDevice->bufferSize : 0, outputDevice->bufferSize);
+    std::unique_ptr<StreamEvent> event;
+    bool ready = prepareRender(*outputDevice, output) && frames > 0 &&
+                 allocateChannelBuffers(static_cast<size_t>(frames));
+    if (ready) {
+        event = system->createEvent();
+        ready = event != nullptr && succeeded(renderClient->setEventHandle(*event)) &&
+                (!captureClient || succeeded(captureClient->setEventHandle(*event))) &&
+                preRoll(output) && succeeded(renderClient->start()) &&
+                (!captureClient || succeeded(captureClient->start()));
+    }
+    LoopEnd end = LoopEnd::failure;
+    if (ready)
+        end = captureService ? runCaptureLoop(*event, input, output, callback, userData)
+                             : runRenderLoop(*event, output, callback, userData);
+    if (end == LoopEnd::orderly)
+        return endInOrder();
+    // A failed start closes its event (with `event`) and keeps nothing.
+    releaseStreams();
+    return false;
+}
+
+KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide& input,
+                                           const StreamSide& output, AudioCallback callback,
+                                           void* userData) {
+    const uint32_t capacity = static_cast<uint32_t>(channelBufferFrames);
+    bool continueStream = true;
+    while (continueStream) {
+        if (!event.wait(kEventWaitMs))
+            return LoopEnd::failure;
+        uint32_t packetFrames = 0;
+        if (!succeeded(captureService->getNextPacketSize(packetFrames)) || packetFrames == 0)
+            continue;
+        unsigned char* packet = nullptr;
+        if (!succeeded(captureService->getBuffer(packet, packetFrames)))
+            return LoopEnd::failure;
+        const uint32_t frames =
+            convertCapture(input.sampleType, packet, packetFrames, input.channels,
+                           channelBuffers[0], channelBuffers[1], capacity);
+        captureService->releaseBuffer(packetFrames);
+        continueStream = callback(channelBuffers, channelBuffers, frames, userData);
+        if (!event.wait(kEventWaitMs))
+            return LoopEnd::failure;
+        if (!renderPacket(event, output, frames))
+            return LoopEnd::failure;
+    }
+    return LoopEnd::orderly;
+}
+
+// The output of one captured packet; a full shared buffer or a system
+// that cannot take the frames now skips it.
+bool KsWASAPI::renderPacket(StreamEvent&, const StreamSide& output, uint32_t frames) {
+    if (output.shared) {
+        uint32_t queued = 0;
+        if (succeeded(renderClient->getCurrentPadding(queued)) && queued >= output.bufferFrames)
+            return true;
+    }
+    unsigned char* data = nullptr;
+    const Result result = renderService->getBuffer(frames, data);
+    if (result == kBufferTooLarge)
+        return true;
+    if (!succeeded(result))
+        return false;
+    if (!convertRender(output.sampleType, channelBuffers[0], channelBuffers[1], frames,
+                       output.channels, data))
+        return false;
+    return succeeded(renderService->releaseBuffer(frames, 0));
+}
+
+KsWASAPI::LoopEnd KsWASAPI::runRenderLoop(StreamEvent& event, const StreamSide& output,
+                                          AudioCallback callback, void* userData) {
+    for (;;) {
+        if (!event.wait(kEventWaitMs))
+            return LoopEnd::failure;
+        uint32_t frames = output.bufferFrames;
+        if (output.shared) {
+            uint32_t queued = 0;
+            if (!succeeded(renderClient->getCurrentPadding(queued)))
+                return LoopEnd::failure;
+            if (queued > output.bufferFrames)
+                continue;
+            frames = output.bufferFrames - queued;
+        }
+        unsigned char* data = nullptr;
+        const Result result = renderService->getBuffer(frames, data);
+        if (result == kBufferTooLarge)
+            continue;
+        if (!succeeded(result))
+            return LoopEnd::failure;
+        if (!callback(channelBuffers, channelBuffers, frames, userData))
+            return LoopEnd::orderly;
+        if (!convertRender(output.sampleType, channelBuffers[0], channelBuffers[1], frames,
+                           output.channels, data) ||
+            !succeeded(renderService->releaseBuffer(frames, 0)))
+            return LoopEnd::failure;
+    }
+}
+
+// Lets the last buffer play for one device period, then stops and
+// releases both streams. Without a period the end counts as a failure, but
+// the streams are stopped all the same: none is left running.
+bool KsWASAPI::endInOrder() {
+    Duration period = 0;
+    const bool periodKnown = succeeded(renderClient->getDevicePeriod(period));
+    if (periodKnown)
+        system->sleepMs(static_cast<uint32_t>(period / 10000));
+    renderClient->stop();
+    if (captureClient)
+        captureClient->stop();
+    releaseStreams();
+    return periodKnown;
+}
+
+bool KsWASAPI::matchFormats(AudioDeviceSettings* inputDevice, AudioDeviceSettings* outputDevice) {
+    if (inputDevice == nullptr || outputDevice == nullptr)
+        return false;
+    AudioDeviceSettings& input = *inputDevice;
+    AudioDeviceSettings& output = *outputDevice;
+    if (input.sampleRate == output.sampleRate && input.bitsPerSample == output.bitsPerSample)
+        return true;
+    const bool comparable = input.sampleRate == input.sampleRate &&
+                            output.sampleRate == output.sampleRate; // NaN never equals itself
+    if (!comparable || input.sampleRate < output.sampleRate ||
+        input.bitsPerSample < output.bitsPerSample)
+        return rewriteFormat(input, output, input);
+    if (input.sampleRate > output.sampleRate || output.bitsPerSample < input.bitsPerSample)
+        return rewriteFormat(output, input, output);
+    return false;
+}
+
+std::vector<unsigned char> rewrittenDeviceFormat(const std::vector<unsigned char>& stored,
+                                                 uint32_t sampleRate, uint16_t bitsPerSample) {
+    std::vector<unsigned char> format(
+        stored.begin(),
+        stored.begin() + static_cast<std::ptrdiff_t>(std::min(stored.size(), kMaxFormatBytes)));
+    if (format.size() < kPlainFormatBytes)
+        return {};
+    const uint16_t channels = readLe16(format.data() + 2);
+    writeLe32(format.data() + 4, sampleRate);
+    writeLe32(format.data() + 8, uint32_t{bitsPerSample} * channels * sampleRate / 8);
+    writeLe16(format.data() + 12, static_cast<uint16_t>(bitsPerSample / 8 * channels));
+    writeLe16(format.data() + 14, bitsPerSample);
+    // Only an extensible format has a valid-bits field; in a shorter one
+    // byte 18 is something else (or beyond the end).
+    if (readLe16(format.data()) == kTagExtensible && format.size() >= kExtensibleFormatBytes) {
+        const bool isFloat = readLe16(format.data() + 24) == kTagFloat;
+        const uint16_t validBits =
+            isFloat ? bitsPerSample : std::min(kRewrittenValidBits, bitsPerSample);
+        writeLe16(format.data() + 18, validBits);
+    }
+    return format;
+}
+
+bool KsWASAPI::rewriteFormat(const AudioDeviceSettings& target, const AudioDeviceSettings& source,
+                             AudioDeviceSettings& targetEntry) {
+    std::unique_ptr<DeviceEnumerator> enumerator;
+    std::unique_ptr<EndpointCollection> endpoints;
+    uint32_t count = 0;
+    if (!succeeded(system->createEnumerator(enumerator)) ||
+        !succeeded(enumerator->enumerate(flowOf(target), endpoints)) ||
+        !succeeded(endpoints->getCount(count)) || count == 0)
+        return false;
+    for (uint32_t index = 0; index < count; ++index) {
+        std::unique_ptr<Endpoint> endpoint;
+        std::unique_ptr<PropertyStore> store;
+        if (!succeeded(endpoints->item(index, endpoint)) ||
+            !succeeded(endpoint->openPropertyStore(StoreAccess::readWrite, store)))
+            continue;
+        std::wstring id;
+        if (!succeeded(endpoint->getId(id)))
+            return false;
+        if (system->toMultibyte(id, kMaxTextBytes) != target.id)
+            continue;
+        std::vector<unsigned char> stored;
+        if (!succeeded(store->readDeviceFormat(stored)))
+            return false;
+        const double rate = source.sampleRate;
+        const auto newRate = rate > 0.0 && rate < 4294967296.0 ? static_cast<uint32_t>(rate) : 0u;
+        const std::vector<unsigned char> format =
+            rewrittenDeviceFormat(stored, newRate, source.bitsPerSample);
+        targetEntry.sampleRate = source.sampleRate;
+        targetEntry.bitsPerSample = source.bitsPerSample;
+        targetEntry.bufferSize = source.bufferSize;
+        if (format.empty() || !succeeded(store->writeDeviceFormat(format)))
+            return false;
+        return succeeded(store->commit());
+    }
+    return false;
+}

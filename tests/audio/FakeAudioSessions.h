@@ -1,0 +1,88 @@
+#pragma once
+
+// An audio session system of endpoints simulated in memory, so the WASAPI
+// driver's logic runs and is checked on any system. Every wait on the
+// stream event is one device period: started render streams play one
+// period of what is queued, started capture streams deliver one period of
+// a test signal.
+
+#include "WasapiSystem.h"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fake {
+
+std::vector<unsigned char> formatBytes(uint16_t tag, uint16_t channels, uint32_t rate,
+                                       uint16_t bits, uint16_t subFormatTag = 0);
+std::vector<unsigned char> floatStereo48k();
+
+struct InitializeCall {
+    wasapi::ShareMode mode;
+    uint32_t flags;
+    wasapi::Duration duration;
+    wasapi::Duration periodicity;
+    std::vector<unsigned char> format;
+};
+
+// One endpoint: what it reports and how its streams behave.
+struct FakeEndpoint {
+    std::wstring id;
+    std::wstring name;
+    std::wstring description;
+    std::vector<unsigned char> format;
+    bool itemFails = false;
+    bool storeFails = false;
+    bool idFails = false;
+    bool formatReadFails = false;
+    wasapi::Result initializeResult = wasapi::kOk;
+    uint32_t bufferFrames = 1440;     // the stream's buffer
+    uint32_t periodFrames = 480;      // frames played or captured per event
+    wasapi::Duration period = 100000; // 10 ms
+    // Capture: sample value of channel c in frame n (in the device format).
+    std::function<double(uint64_t frame, uint16_t channel)> signal;
+
+    // What happened.
+    std::vector<InitializeCall> initializeCalls;
+    int activations = 0;
+    int clientsAlive = 0;
+    bool started = false;
+    std::vector<std::string> log; // "start", "stop", "getBuffer 480", ...
+    std::vector<unsigned char> rendered;
+    uint32_t padding = 0;
+    uint64_t capturedFrames = 0;
+    uint32_t pendingCapture = 0;
+    std::vector<unsigned char> writtenFormat;
+    std::vector<wasapi::Result> renderGetBufferResults; // consumed first, then kOk
+};
+
+class FakeSystem : public wasapi::System {
+public:
+    FakeSystem();
+
+    void initializeThread() override { ++threadInitialisations; }
+    wasapi::Result createEnumerator(std::unique_ptr<wasapi::DeviceEnumerator>& enumerator) override;
+    std::unique_ptr<wasapi::StreamEvent> createEvent() override;
+    std::string toMultibyte(const std::wstring& text, size_t maxBytes) override;
+    void sleepMs(uint32_t milliseconds) override { sleeps.push_back(milliseconds); }
+
+    FakeEndpoint& addEndpoint(wasapi::Flow flow, const std::wstring& id, const std::wstring& name,
+                              const std::wstring& description,
+                              std::vector<unsigned char> format = floatStereo48k());
+    // Called by the stream event for every wait.
+    void advanceOnePeriod();
+
+    std::vector<std::shared_ptr<FakeEndpoint>> endpoints[2];
+    std::wstring defaultId[2];
+    bool enumeratorFails = false;
+    int waitsBeforeTimeout = -1; // -1: waits never time out
+    int waits = 0;
+    int eventsAlive = 0;
+    int threadInitialisations = 0;
+    std::vector<uint32_t> sleeps;
+};
+
+} // namespace fake

@@ -1,0 +1,547 @@
+// The WASAPI driver's logic on simulated endpoints: listing, open, the
+// stream loops, their ends and format rewriting.
+
+#include "KsWASAPI.h"
+#include "FakeAudioSessions.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace wasapi;
+using fake::FakeEndpoint;
+using fake::FakeSystem;
+
+namespace {
+
+struct Stream {
+    FakeSystem* system = nullptr;
+    std::unique_ptr<KsWASAPI> driver;
+};
+
+// A driver over a system set up by `setUp`.
+template <typename SetUp> Stream makeDriver(SetUp setUp) {
+    auto system = std::make_unique<FakeSystem>();
+    setUp(*system);
+    Stream stream;
+    stream.system = system.get();
+    stream.driver = std::make_unique<KsWASAPI>(std::move(system));
+    return stream;
+}
+
+AudioDeviceSettings* entry(KsWASAPI& driver, const std::string& id, int32_t type) {
+    for (auto& device : driver.devices) {
+        if (device->id == id && device->type == type)
+            return device.get();
+    }
+    return nullptr;
+}
+
+// Writes a ramp to the outputs, copies the inputs it saw, and asks to end
+// after `blocks` blocks.
+struct Recorder {
+    int blocks = 0;
+    int endAfter = 1;
+    std::vector<uint32_t> frameCounts;
+    std::vector<float> inputLeft;
+    std::vector<float> inputRight;
+    float outputLeft = 0.5f;
+    float outputRight = -0.25f;
+
+    static bool callback(float** inputs, float** outputs, uint32_t frames, void* self) {
+        auto& recorder = *static_cast<Recorder*>(self);
+        recorder.frameCounts.push_back(frames);
+        recorder.inputLeft.insert(recorder.inputLeft.end(), inputs[0], inputs[0] + frames);
+        recorder.inputRight.insert(recorder.inputRight.end(), inputs[1], inputs[1] + frames);
+        for (uint32_t i = 0; i < frames; ++i) {
+            outputs[0][i] = recorder.outputLeft;
+            outputs[1][i] = recorder.outputRight;
+        }
+        return ++recorder.blocks < recorder.endAfter;
+    }
+};
+
+std::vector<float> floatsOf(const std::vector<unsigned char>& bytes) {
+    std::vector<float> values(bytes.size() / 4);
+    std::memcpy(values.data(), bytes.data(), values.size() * 4);
+    return values;
+}
+
+void twoRenderOneCapture(FakeSystem& system) {
+    system.addEndpoint(Flow::render, L"{render-1}", L"Speakers (Card)", L"Speakers");
+    system.addEndpoint(Flow::render, L"{render-2}", L"Line (Card)", L"Line");
+    system.addEndpoint(Flow::capture, L"{capture-1}", L"Microphone (Card)", L"Microphone");
+    system.defaultId[0] = L"{render-2}";
+}
+
+TEST(KsWASAPIList, EveryEndpointTwiceRenderFirst) {
+    Stream s = makeDriver(twoRenderOneCapture);
+    const auto& devices = s.driver->devices;
+    ASSERT_EQ(devices.size(), 6u);
+    const struct {
+        const char* id;
+        int32_t type;
+        int32_t bufferSize;
+        bool isInput;
+        bool isDefault;
+    } expected[] = {{"{render-1}", 8, 256, false, false}, {"{render-1}", 4, 1024, false, false},
+                    {"{render-2}", 8, 256, false, true},  {"{render-2}", 4, 1024, false, true},
+                    {"{capture-1}", 8, 256, true, true},  {"{capture-1}", 4, 1024, true, true}};
+    for (size_t i = 0; i < devices.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(devices[i]->id, expected[i].id);
+        EXPECT_EQ(devices[i]->type, expected[i].type);
+        EXPECT_EQ(devices[i]->bufferSize, expected[i].bufferSize);
+        EXPECT_EQ(devices[i]->isInput, expected[i].isInput);
+        EXPECT_EQ(devices[i]->isDefault, expected[i].isDefault);
+        EXPECT_FALSE(devices[i]->infoValid);
+        EXPECT_EQ(devices[i]->channelCount, 2);
+        EXPECT_EQ(devices[i]->sampleRate, 48000.0);
+        EXPECT_EQ(devices[i]->bitsPerSample, 32);
+        EXPECT_EQ(devices[i]->leftChannel, 0);
+        EXPECT_EQ(devices[i]->rightChannel, 1);
+    }
+    EXPECT_EQ(devices[0]->name, "Speakers (Card)");
+    EXPECT_EQ(devices[0]->channelNames,
+              (std::vector<std::string>{"Speakers Out 1", "Speakers Out 2"}));
+    EXPECT_EQ(devices[5]->channelNames,
+              (std::vector<std::string>{"Microphone In 1", "Microphone In 2"}));
+}
+
+TEST(KsWASAPIList, EndpointsThatCannotBeReadAreLeftOut) {
+    const struct {
+        const char* what;
+        void (*spoil)(FakeEndpoint&);
+        size_t listed; // entries of the three render endpoints
+    } cases[] = {
+        {"item fails", [](FakeEndpoint& e) { e.itemFails = true; }, 4},
+        {"store fails", [](FakeEndpoint& e) { e.storeFails = true; }, 4},
+        {"format fails", [](FakeEndpoint& e) { e.formatReadFails = true; }, 4},
+        {"format too short", [](FakeEndpoint& e) { e.format.resize(12); }, 4},
+        // An endpoint without an identifier ends the listing of its flow.
+        {"id fails", [](FakeEndpoint& e) { e.idFails = true; }, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Stream s = makeDriver([&](FakeSystem& system) {
+            system.addEndpoint(Flow::render, L"a", L"A", L"A");
+            c.spoil(system.addEndpoint(Flow::render, L"b", L"B", L"B"));
+            system.addEndpoint(Flow::render, L"c", L"C", L"C");
+        });
+        EXPECT_EQ(s.driver->devices.size(), c.listed);
+        EXPECT_NE(entry(*s.driver, "a", 4), nullptr);
+    }
+}
+
+TEST(KsWASAPIList, AFlowWithoutDefaultEndpointListsNothing) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        twoRenderOneCapture(system);
+        system.defaultId[0] = L"{gone}";
+    });
+    ASSERT_EQ(s.driver->devices.size(), 2u);
+    EXPECT_TRUE(s.driver->devices[0]->isInput);
+}
+
+TEST(KsWASAPIList, NoAudioSystemListsNothing) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        twoRenderOneCapture(system);
+        system.enumeratorFails = true;
+    });
+    EXPECT_TRUE(s.driver->devices.empty());
+}
+
+TEST(KsWASAPIOpen, ExclusiveEntriesNeedOnlyABufferSize) {
+    Stream s = makeDriver(twoRenderOneCapture);
+    AudioDeviceSettings* exclusive = entry(*s.driver, "{render-1}", 8);
+    exclusive->bufferSize = 0;
+    EXPECT_FALSE(s.driver->open(exclusive, true));
+    EXPECT_FALSE(exclusive->infoValid);
+    exclusive->bufferSize = 128;
+    s.system->endpoints[0].clear(); // the endpoint has gone: still valid
+    EXPECT_TRUE(s.driver->open(exclusive, true));
+    EXPECT_TRUE(exclusive->infoValid);
+    EXPECT_EQ(exclusive->bufferSize, 128);
+    EXPECT_FALSE(s.driver->open(nullptr, true));
+}
+
+TEST(KsWASAPIOpen, SharedEntriesTakeTheStreamBufferSize) {
+    Stream s = makeDriver(twoRenderOneCapture);
+    FakeEndpoint& speakers = *s.system->endpoints[0][0];
+    speakers.bufferFrames = 1440;
+    AudioDeviceSettings* shared = entry(*s.driver, "{render-1}", 4);
+    ASSERT_TRUE(s.driver->open(shared, true));
+    EXPECT_EQ(shared->bufferSize, 1440);
+    EXPECT_TRUE(shared->infoValid);
+    ASSERT_EQ(speakers.initializeCalls.size(), 1u);
+    EXPECT_EQ(speakers.initializeCalls[0].mode, ShareMode::shared);
+    EXPECT_EQ(speakers.initializeCalls[0].flags, kStreamFlagEventCallback);
+    EXPECT_EQ(speakers.initializeCalls[0].duration, 0);
+    EXPECT_EQ(speakers.initializeCalls[0].format, speakers.format);
+    EXPECT_EQ(speakers.clientsAlive, 0); // a probe keeps nothing
+    EXPECT_EQ(s.driver->renderClient, nullptr);
+
+    // Valid information is never asked for again, even after the device left.
+    s.system->endpoints[0].clear();
+    EXPECT_TRUE(s.driver->open(shared, true));
+}
+
+TEST(KsWASAPIOpen, OpeningForAStartKeepsTheStream) {
+    Stream s = makeDriver(twoRenderOneCapture);
+    AudioDeviceSettings* output = entry(*s.driver, "{render-1}", 4);
+    AudioDeviceSettings* input = entry(*s.driver, "{capture-1}", 4);
+    ASSERT_TRUE(s.driver->open(output, false));
+    ASSERT_TRUE(s.driver->open(input, false));
+    EXPECT_NE(s.driver->renderClient, nullptr);
+    EXPECT_NE(s.driver->renderService, nullptr);
+    EXPECT_NE(s.driver->captureClient, nullptr);
+    EXPECT_NE(s.driver->captureService, nullptr);
+    // The capture stream is always shared and one device period long.
+    FakeEndpoint& microphone = *s.system->endpoints[1][0];
+    EXPECT_EQ(microphone.initializeCalls[0].mode, ShareMode::shared);
+    EXPECT_EQ(microphone.initializeCalls[0].duration, microphone.period);
+}
+
+TEST(KsWASAPIOpen, FailuresLeaveTheEntryInvalid) {
+    const struct {
+        const char* what;
+        void (*spoil)(FakeSystem&, AudioDeviceSettings&);
+    } cases[] = {
+        {"endpoint gone", [](FakeSystem& s, AudioDeviceSettings&) { s.endpoints[0].clear(); }},
+        {"initialize refused",
+         [](FakeSystem& s, AudioDeviceSettings&) {
+             s.endpoints[0][0]->initializeResult = kDeviceInUse;
+         }},
+        {"20-bit container",
+         [](FakeSystem& s, AudioDeviceSettings& e) {
+             s.endpoints[0][0]->format = fake::formatBytes(1, 2, 48000, 20);
+             e.bitsPerSample = 20;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Stream s = makeDriver(twoRenderOneCapture);
+        AudioDeviceSettings* shared = entry(*s.driver, "{render-1}", 4);
+        c.spoil(*s.system, *shared);
+        EXPECT_FALSE(s.driver->open(shared, false));
+        EXPECT_FALSE(shared->infoValid);
+        EXPECT_EQ(s.driver->renderClient, nullptr);
+    }
+}
+
+TEST(KsWASAPIStart, ExclusiveDurationIsWholeHalfMilliseconds) {
+    const struct {
+        int32_t frames;
+        uint32_t rate;
+        Duration expected;
+    } cases[] = {{256, 48000, 50000}, {1024, 44100, 230000}, {480, 48000, 100000},
+                 {10, 48000, 0},      {0, 48000, 0},         {256, 0, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(KsWASAPI::exclusiveBufferDuration(c.frames, c.rate), c.expected)
+            << c.frames << " frames at " << c.rate;
+}
+
+TEST(KsWASAPIStart, ExclusiveRenderPreRollsOneSilentBufferThenStreams) {
+    Stream s = makeDriver(twoRenderOneCapture);
+    FakeEndpoint& speakers = *s.system->endpoints[0][0];
+    AudioDeviceSettings* output = entry(*s.driver, "{render-1}", 8);
+    Recorder recorder;
+    recorder.endAfter = 3;
+    ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
+
+    ASSERT_EQ(speakers.initializeCalls.size(), 1u);
+    const fake::InitializeCall& init = speakers.initializeCalls[0];
+    EXPECT_EQ(init.mode, ShareMode::exclusive);
+    EXPECT_EQ(init.duration, 50000);
+    EXPECT_EQ(init.periodicity, 50000);
+    const std::vector<std::string> expectedStart = {"setEventHandle", "getBuffer 256",
+                                                    "releaseBuffer 256 2", "start"};
+    ASSERT_GE(speakers.log.size(), expectedStart.size());
+    EXPECT_EQ(std::vector<std::string>(speakers.log.begin(), speakers.log.begin() + 4),
+              expectedStart);
+    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{256, 256, 256}));
+
+    // Pre-roll silence, two converted blocks; the third block asked to end
+    // and its buffer is never released.
+    const std::vector<float> played = floatsOf(speakers.rendered);
+    ASSERT_EQ(played.size(), 3u * 256 * 2);
+    for (size_t i = 0; i < 512; ++i)
+        ASSERT_EQ(played[i], 0.0f) << i;
+    for (size_t frame = 256; frame < 768; ++frame) {
+        ASSERT_EQ(played[2 * frame], 0.5f);
+        ASSERT_EQ(played[2 * frame + 1], -0.25f);
+    }
+}
+
+TEST(KsWASAPIStart, OrderlyEndWaitsOnePeriodStopsAndReleases) {
+    Stream s = makeDriver(twoRenderOneCapture);
+    FakeEndpoint& speakers = *s.system->endpoints[0][0];
+    speakers.period = 30000; // 3 ms
+    Recorder recorder;
+    ASSERT_TRUE(
+        s.driver->start(nullptr, entry(*s.driver, "{render-1}", 4), Recorder::callback, &recorder));
+    EXPECT_EQ(recorder.blocks, 1);
+    EXPECT_EQ(s.system->sleeps, (std::vector<uint32_t>{3}));
+    EXPECT_EQ(speakers.log.back(), "stop");
+    EXPECT_EQ(speakers.clientsAlive, 0);
+    EXPECT_EQ(s.system->eventsAlive, 0);
+    EXPECT_EQ(s.driver->renderClient, nullptr);
+    EXPECT_EQ(s.driver->renderService, nullptr);
+    // The channel buffers stay until `stop`.
+    EXPECT_NE(s.driver->channelBuffers[0], nullptr);
+    s.driver->stop();
+    EXPECT_EQ(s.driver->channelBuffers[0], nullptr);
+}
+
+TEST(KsWASAPIStart, SharedRenderFillsWhatThePaddingLeaves) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        FakeEndpoint& e = system.addEndpoint(Flow::render, L"r", L"R", L"R");
+        e.bufferFrames = 1440;
+        e.periodFrames = 480;
+    });
+    AudioDeviceSettings* output = entry(*s.driver, "r", 4);
+    ASSERT_TRUE(s.driver->open(output, false));
+    ASSERT_EQ(output->bufferSize, 1440);
+    Recorder recorder;
+    recorder.endAfter = 4;
+    ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
+    // The pre-roll fills the buffer; each period frees 480 frames.
+    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{480, 480, 480, 480}));
+    EXPECT_EQ(s.system->endpoints[0][0]->activations, 1); // reused from open
+}
+
+TEST(KsWASAPIStart, AFullSharedBufferGivesABlockOfNoFrames) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        FakeEndpoint& e = system.addEndpoint(Flow::render, L"r", L"R", L"R");
+        e.periodFrames = 0; // the device plays nothing
+    });
+    AudioDeviceSettings* output = entry(*s.driver, "r", 4);
+    ASSERT_TRUE(s.driver->open(output, false));
+    Recorder recorder;
+    recorder.endAfter = 2;
+    ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
+    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{0, 0}));
+}
+
+TEST(KsWASAPIStart, CaptureAndRenderRunInLockStep) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        system.addEndpoint(Flow::render, L"r", L"R", L"R");
+        FakeEndpoint& mic =
+            system.addEndpoint(Flow::capture, L"c", L"C", L"C", fake::formatBytes(1, 2, 48000, 16));
+        mic.signal = [](uint64_t frame, uint16_t channel) {
+            return channel == 0 ? double(frame % 1000) : -double(frame % 1000);
+        };
+    });
+    s.system->endpoints[0][0]->format = fake::formatBytes(1, 2, 48000, 16);
+    AudioDeviceSettings* output = entry(*s.driver, "r", 4);
+    AudioDeviceSettings* input = entry(*s.driver, "c", 4);
+    ASSERT_TRUE(s.driver->open(output, false));
+    ASSERT_TRUE(s.driver->open(input, false));
+    Recorder recorder;
+    recorder.endAfter = 5;
+    ASSERT_TRUE(s.driver->start(input, output, Recorder::callback, &recorder));
+
+    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>(5, 480)));
+    ASSERT_EQ(recorder.inputLeft.size(), 5u * 480);
+    for (size_t n = 0; n < recorder.inputLeft.size(); ++n) {
+        ASSERT_EQ(recorder.inputLeft[n], float(n % 1000) / 32768.0f) << n;
+        ASSERT_EQ(recorder.inputRight[n], -float(n % 1000) / 32768.0f) << n;
+    }
+    // One render write of the captured size per packet, after the pre-roll.
+    const FakeEndpoint& speakers = *s.system->endpoints[0][0];
+    const size_t frames = speakers.rendered.size() / 4;
+    EXPECT_EQ(frames, 1440u + 5 * 480);
+    int16_t last[2];
+    std::memcpy(last, speakers.rendered.data() + speakers.rendered.size() - 4, 4);
+    EXPECT_EQ(last[0], 16383); // 0.5 * 32767, truncated
+    EXPECT_EQ(last[1], -8191);
+    const std::vector<std::string>& micLog = s.system->endpoints[1][0]->log;
+    EXPECT_EQ(micLog.back(), "stop");
+}
+
+TEST(KsWASAPIStart, CaptureTakesTheInputEntrysChannels) {
+    const struct {
+        uint16_t channels;
+        int32_t left;
+        int32_t right;
+        float expectedLeft;
+        float expectedRight;
+    } cases[] = {{1, 0, 1, 1.0f, 1.0f},  // mono: both from channel 0
+                 {4, 2, 3, 3.0f, 4.0f},  // four channels, the chosen pair
+                 {2, 1, 0, 2.0f, 1.0f},  // swapped
+                 {2, 0, 5, 1.0f, 0.0f}}; // a channel the device lacks reads silence
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.channels);
+        Stream s = makeDriver([&](FakeSystem& system) {
+            system.addEndpoint(Flow::render, L"r", L"R", L"R");
+            FakeEndpoint& mic = system.addEndpoint(Flow::capture, L"c", L"C", L"C",
+                                                   fake::formatBytes(3, c.channels, 48000, 32));
+            mic.signal = [](uint64_t, uint16_t channel) { return channel + 1.0; };
+        });
+        AudioDeviceSettings* input = entry(*s.driver, "c", 4);
+        input->leftChannel = c.left;
+        input->rightChannel = c.right;
+        Recorder recorder;
+        recorder.endAfter = 2;
+        ASSERT_TRUE(
+            s.driver->start(input, entry(*s.driver, "r", 4), Recorder::callback, &recorder));
+        ASSERT_EQ(recorder.inputLeft.size(), 960u);
+        EXPECT_EQ(recorder.inputLeft[100], c.expectedLeft);
+        EXPECT_EQ(recorder.inputRight[100], c.expectedRight);
+    }
+}
+
+TEST(KsWASAPIStart, PacketsLargerThanTheArraysAreCut) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        system.addEndpoint(Flow::render, L"r", L"R", L"R");
+        FakeEndpoint& mic = system.addEndpoint(Flow::capture, L"c", L"C", L"C");
+        mic.periodFrames = 4000;
+    });
+    AudioDeviceSettings* input = entry(*s.driver, "c", 4);
+    AudioDeviceSettings* output = entry(*s.driver, "r", 4);
+    input->bufferSize = 480;
+    output->bufferSize = 960;
+    Recorder recorder;
+    ASSERT_TRUE(s.driver->start(input, output, Recorder::callback, &recorder));
+    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{960}));
+}
+
+TEST(KsWASAPIStart, OutputChannelChoiceAndFloatDevices) {
+    const struct {
+        int32_t left;
+        int32_t right;
+        float channel0;
+        float channel1;
+    } cases[] = {{0, 1, 0.5f, -0.25f}, {1, 0, -0.25f, 0.5f}, {0, 0, 0.5f, 0.0f}};
+    for (const auto& c : cases) {
+        Stream s = makeDriver(
+            [](FakeSystem& system) { system.addEndpoint(Flow::render, L"r", L"R", L"R"); });
+        AudioDeviceSettings* output = entry(*s.driver, "r", 8);
+        output->leftChannel = c.left;
+        output->rightChannel = c.right;
+        Recorder recorder;
+        recorder.endAfter = 2;
+        ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
+        const std::vector<float> played = floatsOf(s.system->endpoints[0][0]->rendered);
+        ASSERT_EQ(played.size(), 2u * 256 * 2);
+        EXPECT_EQ(played[2 * 300], c.channel0);
+        EXPECT_EQ(played[2 * 300 + 1], c.channel1);
+    }
+}
+
+TEST(KsWASAPIStart, FailuresReleaseEverything) {
+    const struct {
+        const char* what;
+        int32_t outputType;
+        bool withInput;
+        void (*spoil)(FakeSystem&);
+    } cases[] = {
+        {"output endpoint gone", 4, false, [](FakeSystem& s) { s.endpoints[0].clear(); }},
+        {"input endpoint gone", 4, true, [](FakeSystem& s) { s.endpoints[1].clear(); }},
+        {"exclusive refused", 8, false,
+         [](FakeSystem& s) { s.endpoints[0][0]->initializeResult = kDeviceInUse; }},
+        {"event times out", 4, false, [](FakeSystem& s) { s.waitsBeforeTimeout = 3; }},
+        {"event times out with capture", 4, true, [](FakeSystem& s) { s.waitsBeforeTimeout = 4; }},
+        {"render buffer error", 4, false,
+         [](FakeSystem& s) {
+             s.endpoints[0][0]->renderGetBufferResults = {kOk, kOk, kFail};
+         }},
+        {"format changed to 12 bits", 4, false,
+         [](FakeSystem& s) { s.endpoints[0][0]->format = fake::formatBytes(1, 2, 48000, 12); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Stream s = makeDriver(twoRenderOneCapture);
+        AudioDeviceSettings* output = entry(*s.driver, "{render-1}", c.outputType);
+        AudioDeviceSettings* input = c.withInput ? entry(*s.driver, "{capture-1}", 4) : nullptr;
+        c.spoil(*s.system);
+        Recorder recorder;
+        recorder.endAfter = 1000;
+        EXPECT_FALSE(s.driver->start(input, output, Recorder::callback, &recorder));
+        EXPECT_EQ(s.driver->renderClient, nullptr);
+        EXPECT_EQ(s.driver->captureClient, nullptr);
+        EXPECT_EQ(s.system->eventsAlive, 0);
+        for (const auto& flow : s.system->endpoints)
+            for (const auto& endpoint : flow)
+                EXPECT_EQ(endpoint->clientsAlive, 0);
+    }
+}
+
+TEST(KsWASAPIStart, ExclusiveCaptureNeverStarts) {
+    Stream s = makeDriver(twoRenderOneCapture);
+    Recorder recorder;
+    EXPECT_FALSE(s.driver->start(entry(*s.driver, "{capture-1}", 8),
+                                 entry(*s.driver, "{render-1}", 4), Recorder::callback, &recorder));
+    EXPECT_EQ(recorder.blocks, 0);
+    EXPECT_FALSE(s.driver->start(nullptr, nullptr, Recorder::callback, &recorder));
+}
+
+TEST(KsWASAPIStart, TooLargeRequestsWaitForTheNextEvent) {
+    Stream s =
+        makeDriver([](FakeSystem& system) { system.addEndpoint(Flow::render, L"r", L"R", L"R"); });
+    s.system->endpoints[0][0]->renderGetBufferResults = {kOk, kBufferTooLarge, kBufferTooLarge};
+    Recorder recorder;
+    recorder.endAfter = 2;
+    ASSERT_TRUE(s.driver->start(nullptr, entry(*s.driver, "r", 8), Recorder::callback, &recorder));
+    EXPECT_EQ(recorder.blocks, 2);
+    EXPECT_EQ(s.system->waits, 4);
+}
+
+TEST(KsWASAPIFormats, RewritesTheLowerRateSide) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        system.addEndpoint(Flow::render, L"r", L"R", L"R");
+        system.addEndpoint(Flow::capture, L"c", L"C", L"C",
+                           fake::formatBytes(0xFFFE, 2, 44100, 16, 1));
+    });
+    AudioDeviceSettings* input = entry(*s.driver, "c", 4);
+    AudioDeviceSettings* output = entry(*s.driver, "r", 4);
+    output->bufferSize = 1440;
+    ASSERT_TRUE(s.driver->matchFormats(input, output));
+    EXPECT_EQ(input->sampleRate, 48000.0);
+    EXPECT_EQ(input->bitsPerSample, 32);
+    EXPECT_EQ(input->bufferSize, 1440);
+    std::vector<unsigned char> expected = fake::formatBytes(0xFFFE, 2, 48000, 32, 1);
+    expected[18] = 24; // valid bits of a rewritten integer format
+    EXPECT_EQ(s.system->endpoints[1][0]->writtenFormat, expected);
+    EXPECT_TRUE(s.system->endpoints[0][0]->writtenFormat.empty());
+
+    // Equal formats need nothing.
+    s.system->endpoints[1][0]->writtenFormat.clear();
+    EXPECT_TRUE(s.driver->matchFormats(input, output));
+    EXPECT_TRUE(s.system->endpoints[1][0]->writtenFormat.empty());
+}
+
+TEST(KsWASAPIFormats, RewrittenFormats) {
+    const struct {
+        const char* what;
+        std::vector<unsigned char> stored;
+        uint32_t rate;
+        uint16_t bits;
+        size_t size;
+        uint16_t validBits; // 0: no valid-bits field
+    } cases[] = {
+        {"extensible integer to 16", fake::formatBytes(0xFFFE, 2, 48000, 32, 1), 44100, 16, 40, 16},
+        {"extensible float stays whole", fake::formatBytes(0xFFFE, 2, 44100, 16, 3), 48000, 32, 40,
+         32},
+        {"plain format keeps its length", fake::formatBytes(1, 2, 48000, 16), 44100, 32, 18, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<unsigned char> format = rewrittenDeviceFormat(c.stored, c.rate, c.bits);
+        ASSERT_EQ(format.size(), c.size);
+        DeviceFormat facts;
+        ASSERT_TRUE(readDeviceFormat(format.data(), format.size(), facts));
+        EXPECT_EQ(facts.sampleRate, c.rate);
+        EXPECT_EQ(facts.bitsPerSample, c.bits);
+        EXPECT_EQ(facts.channels, 2);
+        EXPECT_EQ(format[12] | format[13] << 8, c.bits / 8 * 2);
+        EXPECT_EQ(uint32_t(format[8] | format[9] << 8 | format[10] << 16), c.rate * c.bits / 4);
+        if (c.validBits != 0)
+            EXPECT_EQ(format[18] | format[19] << 8, c.validBits);
+        else
+            EXPECT_EQ(format[16], 0); // cbSize untouched
+    }
+    EXPECT_TRUE(rewrittenDeviceFormat(std::vector<unsigned char>(10), 48000, 16).empty());
+}
+
+} // namespace
