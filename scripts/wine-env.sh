@@ -48,9 +48,14 @@ start_xvfb() {
     exit 1
 }
 
-# ALSA for WASAPI: every endpoint writes to or reads from the null device.
+# ALSA for WASAPI: the build tree's clock-paced file devices when it made
+# them (ROOT/asoundrc), else the null device.
 write_asoundrc() {
-    cp "$here/asoundrc" "$HOME/.asoundrc"
+    if [ -f "$root/asoundrc" ]; then
+        cp "$root/asoundrc" "$HOME/.asoundrc"
+    else
+        cp "$here/asoundrc" "$HOME/.asoundrc"
+    fi
 }
 
 first_boot() {
