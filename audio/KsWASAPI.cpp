@@ -348,8 +348,10 @@ bool KsWASAPI::start(AudioDeviceSettings* inputDevice, AudioDeviceSettings* outp
                              : runRenderLoop(*event, output, callback, userData);
     if (end == LoopEnd::orderly)
         return endInOrder();
-    // A failed start closes its event (with `event`) and keeps nothing.
+    // A failed start closes its event (with `event`) and leaves the driver
+    // idle: no stream objects, no channel buffers.
     releaseStreams();
+    freeChannelBuffers();
     return false;
 }
 

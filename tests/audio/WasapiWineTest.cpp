@@ -1,0 +1,420 @@
+// The WASAPI driver on real endpoints: Wine's audio session API over ALSA,
+// whose default device is the clock-paced file PCM of the test environment.
+// A control file beside this program chooses each direction's raw file,
+// format, rate and channel count; every test writes its own.
+
+#include "EngineTestSupport.h"
+#include "KsWASAPI.h"
+
+#include "DynamicLibrary.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr double kRate = 48000.0;
+constexpr double kPi = 3.14159265358979323846;
+
+std::string programDirectory() {
+    return platform::executableDirectory();
+}
+
+// Wine maps the Unix root to drive Z:.
+std::string unixPath(const std::string& windowsPath) {
+    std::string path = windowsPath;
+    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':')
+        path.erase(0, 2);
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+// The devices of one test: written before the driver lists them, removed
+// with the test.
+class DeviceControl {
+public:
+    explicit DeviceControl(const std::string& testName)
+        : controlPath(programDirectory() + "\\ksfile-devices.conf"),
+          renderPath(programDirectory() + "\\wasapi-" + testName + "-render.raw"),
+          capturePath(programDirectory() + "\\wasapi-" + testName + "-capture.raw"),
+          playerPath(programDirectory() + "\\wasapi-" + testName + "-player.wav") {
+        std::remove(renderPath.c_str());
+    }
+    ~DeviceControl() {
+        std::remove(controlPath.c_str());
+        std::remove(renderPath.c_str());
+        std::remove(capturePath.c_str());
+        std::remove(playerPath.c_str());
+    }
+    DeviceControl(const DeviceControl&) = delete;
+    DeviceControl& operator=(const DeviceControl&) = delete;
+
+    void write(const std::string& extraLines = "") const {
+        std::ofstream control(controlPath, std::ios::trunc);
+        control << "playback.file " << unixPath(renderPath) << "\n"
+                << "capture.file " << unixPath(capturePath) << "\n"
+                << extraLines;
+    }
+    void writeCaptureInput(const std::vector<float>& interleaved) const {
+        std::ofstream file(capturePath, std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(interleaved.data()),
+                   static_cast<std::streamsize>(interleaved.size() * sizeof(float)));
+    }
+    std::vector<unsigned char> rendered() const {
+        std::ifstream file(renderPath, std::ios::binary);
+        return std::vector<unsigned char>(std::istreambuf_iterator<char>(file), {});
+    }
+    std::vector<float> renderedFloats() const {
+        const std::vector<unsigned char> bytes = rendered();
+        std::vector<float> samples(bytes.size() / sizeof(float));
+        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+        return samples;
+    }
+
+    std::string controlPath;
+    std::string renderPath;
+    std::string capturePath;
+    std::string playerPath;
+};
+
+std::string currentTestName() {
+    return testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+AudioDeviceSettings* findEntry(KsAudioBase& driver, bool isInput, int32_t type) {
+    for (auto& device : driver.devices)
+        if (device->isInput == isInput && device->type == type)
+            return device.get();
+    return nullptr;
+}
+
+// One channel of an interleaved stereo signal.
+std::vector<float> channel(const std::vector<float>& interleaved, size_t which) {
+    std::vector<float> samples;
+    for (size_t i = which; i < interleaved.size(); i += 2)
+        samples.push_back(interleaved[i]);
+    return samples;
+}
+
+// The part of a channel between the first and the last sample above the
+// noise floor.
+std::vector<float> audiblePart(const std::vector<float>& samples) {
+    size_t first = 0;
+    while (first < samples.size() && std::fabs(samples[first]) < 1e-3f)
+        ++first;
+    size_t last = samples.size();
+    while (last > first && std::fabs(samples[last - 1]) < 1e-3f)
+        --last;
+    return std::vector<float>(samples.begin() + static_cast<long>(first),
+                              samples.begin() + static_cast<long>(last));
+}
+
+double rms(const std::vector<float>& samples) {
+    double sum = 0.0;
+    for (float s : samples)
+        sum += double(s) * s;
+    return samples.empty() ? 0.0 : std::sqrt(sum / double(samples.size()));
+}
+
+// Frequency from the rising zero crossings.
+double frequency(const std::vector<float>& samples, double rate) {
+    size_t crossings = 0;
+    size_t first = 0;
+    size_t last = 0;
+    for (size_t i = 1; i < samples.size(); ++i) {
+        if (samples[i - 1] < 0.0f && samples[i] >= 0.0f) {
+            if (crossings == 0)
+                first = i;
+            last = i;
+            ++crossings;
+        }
+    }
+    return crossings < 2 ? 0.0 : double(crossings - 1) * rate / double(last - first);
+}
+
+// The largest step between neighbouring samples: a gap or a dropped block
+// in a sine shows as a step far above what its frequency allows.
+float largestStep(const std::vector<float>& samples) {
+    float largest = 0.0f;
+    for (size_t i = 1; i < samples.size(); ++i)
+        largest = std::max(largest, std::fabs(samples[i] - samples[i - 1]));
+    return largest;
+}
+
+float largestStepOfSine(double amplitude, double hz) {
+    return static_cast<float>(amplitude * 2.0 * kPi * hz / kRate * 1.05 + 1e-4);
+}
+
+// One second of 441 Hz left and 662 Hz right at half scale, 16-bit stereo
+// at 48 kHz: whole periods of both, so it loops without a seam.
+std::string writeTwoToneFile(const std::string& path) {
+    const uint32_t frames = static_cast<uint32_t>(kRate);
+    std::vector<int16_t> samples;
+    for (uint32_t n = 0; n < frames; ++n) {
+        samples.push_back(static_cast<int16_t>(16384.0 * std::sin(2 * kPi * 441.0 * n / kRate)));
+        samples.push_back(static_cast<int16_t>(16384.0 * std::sin(2 * kPi * 662.0 * n / kRate)));
+    }
+    const uint32_t dataBytes = frames * 4;
+    auto le32 = [](uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << "RIFF" << le32(36 + dataBytes) << "WAVEfmt " << le32(16) << std::string{1, 0, 2, 0}
+         << le32(48000) << le32(48000 * 4) << std::string{4, 0, 16, 0} << "data" << le32(dataBytes);
+    file.write(reinterpret_cast<const char*>(samples.data()), dataBytes);
+    return path;
+}
+
+uint32_t streamSeconds() {
+    const char* seconds = std::getenv("KS_STREAM_SECONDS");
+    return seconds != nullptr && std::atoi(seconds) > 0 ? static_cast<uint32_t>(std::atoi(seconds))
+                                                        : 3;
+}
+
+TEST(WasapiWine, ListsWhatWineReports) {
+    DeviceControl devices(currentTestName());
+    devices.write("playback.format S16_LE\nplayback.rate 44100\n"
+                  "capture.format S32_LE\ncapture.channels 1\n");
+    KsWASAPI driver;
+    ASSERT_EQ(driver.devices.size(), 4u);
+    const int32_t types[] = {8, 4, 8, 4};
+    for (size_t i = 0; i < 4; ++i) {
+        const AudioDeviceSettings& entry = *driver.devices[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(entry.type, types[i]);
+        EXPECT_EQ(entry.isInput, i >= 2);
+        EXPECT_TRUE(entry.isDefault);
+        EXPECT_FALSE(entry.id.empty());
+        EXPECT_EQ(entry.bufferSize, types[i] == 8 ? 256 : 1024);
+    }
+    const AudioDeviceSettings& out = *driver.devices[1];
+    EXPECT_EQ(out.name, "Out: default");
+    EXPECT_EQ(out.sampleRate, 44100.0);
+    EXPECT_EQ(out.bitsPerSample, 16);
+    EXPECT_EQ(out.channelCount, 2);
+    ASSERT_EQ(out.channelNames.size(), 2u);
+    EXPECT_EQ(out.channelNames[1],
+              out.channelNames[0].substr(0, out.channelNames[0].size() - 1) + "2");
+    EXPECT_NE(out.channelNames[0].find(" Out 1"), std::string::npos);
+    const AudioDeviceSettings& in = *driver.devices[3];
+    EXPECT_EQ(in.name, "In: default");
+    EXPECT_EQ(in.sampleRate, 48000.0);
+    EXPECT_EQ(in.bitsPerSample, 32);
+    EXPECT_EQ(in.channelCount, 1);
+    ASSERT_EQ(in.channelNames.size(), 1u);
+    EXPECT_NE(in.channelNames[0].find(" In 1"), std::string::npos);
+
+    // Wine's shared stream buffer is 30 ms.
+    AudioDeviceSettings* shared = driver.devices[1].get();
+    ASSERT_TRUE(driver.open(shared, true));
+    EXPECT_EQ(shared->bufferSize, 1323);
+    EXPECT_EQ(driver.renderClient, nullptr);
+}
+
+TEST(WasapiWine, OpenFailures) {
+    DeviceControl devices(currentTestName());
+    devices.write();
+    KsWASAPI driver;
+    AudioDeviceSettings missing = *findEntry(driver, false, 4);
+    missing.id = "{0.0.0.00000000}.{00000000-0000-0000-0000-000000000000}";
+    EXPECT_FALSE(driver.open(&missing, true));
+    EXPECT_FALSE(driver.open(&missing, false));
+    EXPECT_FALSE(missing.infoValid);
+
+    AudioDeviceSettings* exclusive = findEntry(driver, false, 8);
+    exclusive->bufferSize = 0;
+    EXPECT_FALSE(driver.open(exclusive, true));
+    exclusive->bufferSize = 256;
+    EXPECT_TRUE(driver.open(exclusive, true));
+}
+
+struct BlockCounter {
+    int blocks = 0;
+    int endAfter = 0;
+    static bool callback(float**, float** outputs, uint32_t frames, void* self) {
+        auto& counter = *static_cast<BlockCounter*>(self);
+        for (uint32_t i = 0; i < frames; ++i) {
+            outputs[0][i] = 0.25f;
+            outputs[1][i] = -0.25f;
+        }
+        return ++counter.blocks < counter.endAfter;
+    }
+};
+
+TEST(WasapiWine, StreamEndsInOrderWhenTheCallbackSaysSo) {
+    DeviceControl devices(currentTestName());
+    devices.write("playback.format S16_LE\n");
+    KsWASAPI driver;
+    AudioDeviceSettings* output = findEntry(driver, false, 4);
+    BlockCounter counter;
+    counter.endAfter = 50;
+    ASSERT_TRUE(driver.start(nullptr, output, BlockCounter::callback, &counter));
+    EXPECT_EQ(counter.blocks, 50);
+    EXPECT_EQ(driver.renderClient, nullptr);
+    driver.stop();
+
+    // 16-bit samples of +-0.25 after the silent pre-roll.
+    const std::vector<unsigned char> bytes = devices.rendered();
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    size_t loud = 0;
+    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
+        if (samples[i] == 0 && samples[i + 1] == 0)
+            continue;
+        ASSERT_EQ(samples[i], 8191) << i;
+        ASSERT_EQ(samples[i + 1], -8191) << i;
+        ++loud;
+    }
+    EXPECT_GT(loud, 40u * 480);
+}
+
+TEST(WasapiWine, ExclusiveModeIsRefusedCleanly) {
+    DeviceControl devices(currentTestName());
+    devices.write();
+    KsWASAPI driver;
+    BlockCounter counter;
+    counter.endAfter = 10;
+    EXPECT_FALSE(
+        driver.start(nullptr, findEntry(driver, false, 8), BlockCounter::callback, &counter));
+    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(driver.renderClient, nullptr);
+    EXPECT_EQ(driver.renderService, nullptr);
+}
+
+// The engine with the test effect on the real driver.
+class WasapiEngine : public EngineTest {
+protected:
+    WasapiEngine() : devices(currentTestName()) {}
+    void useWasapi(const std::string& controlLines = "") {
+        devices.write(controlLines);
+        drivers = std::make_unique<AudioDriverPair>(std::make_unique<KsWASAPI>(),
+                                                    std::make_unique<CallbackDriver>());
+        asio = static_cast<CallbackDriver*>(drivers->asio.get());
+        wasapi = nullptr;
+        engine.attach(&lib, drivers.get(), &midi, settings.get());
+    }
+    AudioDeviceSettings* entry(bool isInput, int32_t type) {
+        return findEntry(*drivers->wasapi, isInput, type);
+    }
+    // Streams for `seconds`, then stops; the measured rate is reported.
+    void streamFor(uint32_t seconds) {
+        const auto begin = std::chrono::steady_clock::now();
+        ASSERT_TRUE(engine.startAudio());
+        platform::sleepMs(seconds * 1000);
+        const int blocks = processInfo().processCalls;
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        engine.stopAudio();
+        EXPECT_FALSE(engine.running.load());
+        const double perSecond = blocks / elapsed;
+        std::printf("stream timing: %d blocks in %.2f s = %.1f blocks/s (expected %.1f)\n", blocks,
+                    elapsed, perSecond, kRate / 480.0);
+        RecordProperty("blocks_per_second", std::to_string(perSecond));
+    }
+
+    DeviceControl devices;
+};
+
+TEST_F(WasapiEngine, PlayerThroughTheEffectReachesTheRenderEndpoint) {
+    useWasapi();
+    settings->outputDevice = entry(false, 4);
+    settings->inputDevice = nullptr;
+    ASSERT_GT(engine.loadPlayerFile(writeTwoToneFile(devices.playerPath)), 0u);
+    ASSERT_TRUE(engine.setPlayerState(1, true));
+    streamFor(streamSeconds());
+    EXPECT_EQ(settings->outputDevice->bufferSize, 1440);
+    EXPECT_LE(processInfo().lastFrames, 1440);
+
+    // 441 Hz left, 662 Hz right, amplitude 0.5, looped.
+    const std::vector<float> played = devices.renderedFloats();
+    const std::vector<float> left = audiblePart(channel(played, 0));
+    const std::vector<float> right = audiblePart(channel(played, 1));
+    ASSERT_GT(left.size(), size_t(kRate) * (streamSeconds() - 1));
+    EXPECT_NEAR(rms(left), 0.5 / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(rms(right), 0.5 / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(frequency(left, kRate), 441.0, 1.0);
+    EXPECT_NEAR(frequency(right, kRate), 662.0, 1.0);
+    EXPECT_LT(largestStep(left), largestStepOfSine(0.5, 441.0));
+    EXPECT_LT(largestStep(right), largestStepOfSine(0.5, 662.0));
+}
+
+TEST_F(WasapiEngine, SwappedChannelsAndA16BitDevice) {
+    useWasapi("playback.format S16_LE\n");
+    settings->outputDevice = entry(false, 4);
+    settings->outputDevice->leftChannel = 1;
+    settings->outputDevice->rightChannel = 0;
+    ASSERT_GT(engine.loadPlayerFile(writeTwoToneFile(devices.playerPath)), 0u);
+    ASSERT_TRUE(engine.setPlayerState(1, true));
+    streamFor(2);
+    const std::vector<unsigned char> bytes = devices.rendered();
+    std::vector<float> played(bytes.size() / 2);
+    for (size_t i = 0; i < played.size(); ++i) {
+        int16_t s;
+        std::memcpy(&s, bytes.data() + 2 * i, 2);
+        played[i] = s / 32768.0f;
+    }
+    const std::vector<float> channel0 = audiblePart(channel(played, 0));
+    const std::vector<float> channel1 = audiblePart(channel(played, 1));
+    EXPECT_NEAR(frequency(channel0, kRate), 662.0, 1.0);
+    EXPECT_NEAR(frequency(channel1, kRate), 441.0, 1.0);
+    EXPECT_NEAR(rms(channel0), 0.5 / std::sqrt(2.0), 0.01);
+}
+
+TEST_F(WasapiEngine, CapturedSignalPassesThroughInLockStep) {
+    // 1000 Hz left, 500 Hz right, amplitude 0.4, for 2.5 s.
+    std::vector<float> input;
+    for (size_t n = 0; n < size_t(kRate * 2.5); ++n) {
+        input.push_back(0.4f * static_cast<float>(std::sin(2 * kPi * 1000.0 * n / kRate)));
+        input.push_back(0.4f * static_cast<float>(std::sin(2 * kPi * 500.0 * n / kRate)));
+    }
+    devices.writeCaptureInput(input);
+    useWasapi();
+    settings->outputDevice = entry(false, 4);
+    settings->inputDevice = entry(true, 4);
+    streamFor(2);
+    EXPECT_EQ(processInfo().lastFrames, 480); // one block per captured packet
+
+    const std::vector<float> played = devices.renderedFloats();
+    const std::vector<float> left = audiblePart(channel(played, 0));
+    const std::vector<float> right = audiblePart(channel(played, 1));
+    ASSERT_GT(left.size(), size_t(kRate * 1.5));
+    EXPECT_NEAR(frequency(left, kRate), 1000.0, 1.0);
+    EXPECT_NEAR(frequency(right, kRate), 500.0, 1.0);
+    EXPECT_NEAR(rms(left), 0.4 / std::sqrt(2.0), 0.01);
+    EXPECT_LT(largestStep(left), largestStepOfSine(0.4, 1000.0));
+    EXPECT_LT(largestStep(right), largestStepOfSine(0.4, 500.0));
+}
+
+TEST_F(WasapiEngine, MismatchedRatesAreRefusedWithTheEnginesMessage) {
+    useWasapi("capture.rate 44100\n");
+    settings->outputDevice = entry(false, 4);
+    settings->inputDevice = entry(true, 4);
+    EXPECT_FALSE(engine.startAudio());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text.substr(0, 60),
+              std::string("Different sample rates for input and output device not supported!")
+                  .substr(0, 60));
+    EXPECT_NE(messages[0].text.find("Automatic adjustment failed."), std::string::npos);
+    EXPECT_FALSE(engine.running.load());
+}
+
+TEST_F(WasapiEngine, ExclusiveOutputThatWineRefusesDropsRunning) {
+    useWasapi();
+    settings->outputDevice = entry(false, 8);
+    EXPECT_FALSE(engine.startAudio());
+    EXPECT_FALSE(engine.running.load());
+    EXPECT_EQ(drivers->wasapi->channelBuffers[0], nullptr);
+}
+
+} // namespace
