@@ -45,6 +45,10 @@ struct FakeEndpoint {
     // Capture: sample value of channel c in frame n (in the device format).
     std::function<double(uint64_t frame, uint16_t channel)> signal;
 
+    // Records nothing (no log, no rendered samples), so the stream loop can
+    // be watched for allocations.
+    bool quiet = false;
+
     // What happened.
     std::vector<InitializeCall> initializeCalls;
     int activations = 0;

@@ -2,7 +2,9 @@
 // allocator and counts every allocation made while a cycle runs.
 
 #include "DeviceSamples.h"
+#include "FakeAudioSessions.h"
 #include "KsVSTHostInterface.h"
+#include "KsWASAPI.h"
 #include "SampleConversion.h"
 #include "TestPlugins.h"
 
@@ -185,13 +187,56 @@ TEST(EndpointConversionAllocations, NoneForAnyTypeOrChannelMap) {
     countingThisThread = true;
     for (auto type : {DeviceSampleType::uint8, DeviceSampleType::int16, DeviceSampleType::int24,
                       DeviceSampleType::int32, DeviceSampleType::float32}) {
-        for (const ChannelMap map : {ChannelMap{2, 0, 1}, ChannelMap{1, 0, 1}, ChannelMap{6, 4, 5}}) {
+        for (const ChannelMap map :
+             {ChannelMap{2, 0, 1}, ChannelMap{1, 0, 1}, ChannelMap{6, 4, 5}}) {
             convertCapture(type, device.data(), 1024, map, left.data(), right.data(), 1024);
             convertRender(type, left.data(), right.data(), 1024, map, device.data());
         }
     }
     countingThisThread = false;
     EXPECT_EQ(countedAllocations.load(), 0u);
+}
+
+// Counts from the end of the first block to the end of the last one: the
+// stream loop between them, on simulated endpoints that record nothing.
+struct CountingBlocks {
+    int blocks = 0;
+    static bool callback(float**, float** outputs, uint32_t frames, void* self) {
+        auto& counter = *static_cast<CountingBlocks*>(self);
+        std::fill(outputs[0], outputs[0] + frames, 0.5f);
+        ++counter.blocks;
+        countingThisThread = counter.blocks < 1000;
+        return countingThisThread;
+    }
+};
+
+TEST(StreamLoopAllocations, NoneInTheRenderOrCaptureLoop) {
+    for (const bool withCapture : {false, true}) {
+        for (const int32_t outputType : {audioDeviceWasapiShared, audioDeviceWasapiExclusive}) {
+            auto system = std::make_unique<fake::FakeSystem>();
+            system->addEndpoint(wasapi::Flow::render, L"r", L"R", L"R").quiet = true;
+            fake::FakeEndpoint& mic = system->addEndpoint(wasapi::Flow::capture, L"c", L"C", L"C",
+                                                          fake::formatBytes(1, 1, 48000, 16));
+            mic.quiet = true;
+            mic.signal = [](uint64_t frame, uint16_t) { return double(frame % 100); };
+            KsWASAPI driver(std::move(system));
+            AudioDeviceSettings* output = nullptr;
+            AudioDeviceSettings* input = nullptr;
+            for (auto& device : driver.devices) {
+                if (!device->isInput && device->type == outputType)
+                    output = device.get();
+                if (device->isInput && device->type == audioDeviceWasapiShared && withCapture)
+                    input = device.get();
+            }
+            CountingBlocks counter;
+            countedAllocations = 0;
+            EXPECT_TRUE(driver.start(input, output, CountingBlocks::callback, &counter));
+            countingThisThread = false;
+            EXPECT_EQ(counter.blocks, 1000);
+            EXPECT_EQ(countedAllocations.load(), 0u)
+                << (withCapture ? "capture" : "render") << " loop, type " << outputType;
+        }
+    }
 }
 
 TEST(AudioCycleAllocations, TheCounterSeesAnAllocation) {
