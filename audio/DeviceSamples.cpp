@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr uint16_t kTagPcm = 1;
@@ -95,9 +99,135 @@ bool isPlainStereo(const ChannelMap& map) {
     return map.channelCount == 2 && map.left == 0 && map.right == 1;
 }
 
+#if defined(__SSE2__)
+// Both targets are x86-64, so SSE2 is always there: four frames a step,
+// the same arithmetic as the scalar samples (multiply in float, truncate).
+// The tail of a block that is not a multiple of four goes the scalar way.
+
+// min(x, 1) takes its second operand when x is NaN, so NaN becomes +1.0.
+inline __m128 clampToFullScale4(__m128 x) {
+    return _mm_max_ps(_mm_min_ps(x, _mm_set1_ps(1.0f)), _mm_set1_ps(-1.0f));
+}
+
+inline __m128i toInt32Saturated4(__m128 x) {
+    const __m128 scaled = _mm_mul_ps(clampToFullScale4(x), _mm_set1_ps(2147483648.0f));
+    // +1.0 scales to 2^31, which converts to 0x80000000: flip it to 0x7FFFFFFF.
+    const __m128 overflow = _mm_cmpge_ps(scaled, _mm_set1_ps(2147483648.0f));
+    return _mm_xor_si128(_mm_cvttps_epi32(scaled), _mm_castps_si128(overflow));
+}
+
+template <typename Sample>
+size_t renderStereoVector(const float*, const float*, size_t, unsigned char*) {
+    return 0;
+}
+
+template <>
+size_t renderStereoVector<Float32Sample>(const float* left, const float* right, size_t frames,
+                                         unsigned char* out) {
+    size_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        const __m128 l = clampToFullScale4(_mm_loadu_ps(left + i));
+        const __m128 r = clampToFullScale4(_mm_loadu_ps(right + i));
+        _mm_storeu_ps(reinterpret_cast<float*>(out + 8 * i), _mm_unpacklo_ps(l, r));
+        _mm_storeu_ps(reinterpret_cast<float*>(out + 8 * i + 16), _mm_unpackhi_ps(l, r));
+    }
+    return i;
+}
+
+template <>
+size_t renderStereoVector<Int16Sample>(const float* left, const float* right, size_t frames,
+                                       unsigned char* out) {
+    const __m128 scale = _mm_set1_ps(32767.0f);
+    size_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        const __m128i l =
+            _mm_cvttps_epi32(_mm_mul_ps(clampToFullScale4(_mm_loadu_ps(left + i)), scale));
+        const __m128i r =
+            _mm_cvttps_epi32(_mm_mul_ps(clampToFullScale4(_mm_loadu_ps(right + i)), scale));
+        const __m128i packed = _mm_packs_epi32(_mm_unpacklo_epi32(l, r), _mm_unpackhi_epi32(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), packed);
+    }
+    return i;
+}
+
+template <>
+size_t renderStereoVector<Int32Sample>(const float* left, const float* right, size_t frames,
+                                       unsigned char* out) {
+    size_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        const __m128i l = toInt32Saturated4(_mm_loadu_ps(left + i));
+        const __m128i r = toInt32Saturated4(_mm_loadu_ps(right + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * i), _mm_unpacklo_epi32(l, r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * i + 16), _mm_unpackhi_epi32(l, r));
+    }
+    return i;
+}
+
+template <typename Sample>
+size_t captureStereoVector(const unsigned char*, size_t, float*, float*) {
+    return 0;
+}
+
+// Splits four interleaved frames (as floats) into left and right.
+inline void storeDeinterleaved(__m128 low, __m128 high, float* left, float* right) {
+    _mm_storeu_ps(left, _mm_shuffle_ps(low, high, _MM_SHUFFLE(2, 0, 2, 0)));
+    _mm_storeu_ps(right, _mm_shuffle_ps(low, high, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+template <>
+size_t captureStereoVector<Int16Sample>(const unsigned char* packet, size_t frames, float* left,
+                                        float* right) {
+    const __m128 scale = _mm_set1_ps(1.0f / 32768.0f);
+    size_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 4 * i));
+        // Each 16-bit sample to the top of a 32-bit lane, then shifted down with its sign.
+        const __m128i low = _mm_srai_epi32(_mm_unpacklo_epi16(samples, samples), 16);
+        const __m128i high = _mm_srai_epi32(_mm_unpackhi_epi16(samples, samples), 16);
+        storeDeinterleaved(_mm_mul_ps(_mm_cvtepi32_ps(low), scale),
+                           _mm_mul_ps(_mm_cvtepi32_ps(high), scale), left + i, right + i);
+    }
+    return i;
+}
+
+template <>
+size_t captureStereoVector<Int32Sample>(const unsigned char* packet, size_t frames, float* left,
+                                        float* right) {
+    const __m128 scale = _mm_set1_ps(1.0f / 2147483648.0f);
+    size_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        const auto* at = reinterpret_cast<const __m128i*>(packet + 8 * i);
+        storeDeinterleaved(_mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(at)), scale),
+                           _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(at + 1)), scale), left + i,
+                           right + i);
+    }
+    return i;
+}
+
+template <>
+size_t captureStereoVector<Float32Sample>(const unsigned char* packet, size_t frames, float* left,
+                                          float* right) {
+    size_t i = 0;
+    for (; i + 4 <= frames; i += 4) {
+        const auto* at = reinterpret_cast<const float*>(packet + 8 * i);
+        storeDeinterleaved(_mm_loadu_ps(at), _mm_loadu_ps(at + 4), left + i, right + i);
+    }
+    return i;
+}
+#else
+template <typename Sample>
+size_t renderStereoVector(const float*, const float*, size_t, unsigned char*) {
+    return 0;
+}
+template <typename Sample>
+size_t captureStereoVector(const unsigned char*, size_t, float*, float*) {
+    return 0;
+}
+#endif
+
 template <typename Sample>
 void captureStereo(const unsigned char* packet, uint32_t n, float* left, float* right) {
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = captureStereoVector<Sample>(packet, n, left, right); i < n; ++i) {
         left[i] = Sample::read(packet + 2 * Sample::size * i);
         right[i] = Sample::read(packet + 2 * Sample::size * i + Sample::size);
     }
@@ -105,46 +235,9 @@ void captureStereo(const unsigned char* packet, uint32_t n, float* left, float* 
 
 template <typename Sample>
 void renderStereo(const float* left, const float* right, uint32_t frames, unsigned char* out) {
-    for (size_t i = 0; i < frames; ++i) {
+    for (size_t i = renderStereoVector<Sample>(left, right, frames, out); i < frames; ++i) {
         Sample::write(out + 2 * Sample::size * i, left[i]);
         Sample::write(out + 2 * Sample::size * i + Sample::size, right[i]);
-    }
-}
-
-// The device buffer is raw memory from the system; typed stores into it
-// and wide indexes (a 32-bit 2 * i could wrap) let the compiler vectorise
-// the most common formats.
-template <>
-void renderStereo<Int16Sample>(const float* left, const float* right, uint32_t frames,
-                               unsigned char* out) {
-    auto* samples = reinterpret_cast<int16_t*>(out);
-    for (size_t i = 0; i < frames; ++i) {
-        samples[2 * i] = static_cast<int16_t>(clampToFullScale(left[i]) * 32767.0f);
-        samples[2 * i + 1] = static_cast<int16_t>(clampToFullScale(right[i]) * 32767.0f);
-    }
-}
-
-template <>
-void renderStereo<Float32Sample>(const float* left, const float* right, uint32_t frames,
-                                 unsigned char* out) {
-    auto* samples = reinterpret_cast<float*>(out);
-    for (size_t i = 0; i < frames; ++i) {
-        samples[2 * i] = clampToFullScale(left[i]);
-        samples[2 * i + 1] = clampToFullScale(right[i]);
-    }
-}
-
-template <>
-void renderStereo<Int32Sample>(const float* left, const float* right, uint32_t frames,
-                               unsigned char* out) {
-    auto* samples = reinterpret_cast<int32_t*>(out);
-    auto convert = [](float x) {
-        const float scaled = clampToFullScale(x) * 2147483648.0f;
-        return scaled >= 2147483648.0f ? 2147483647 : static_cast<int32_t>(scaled);
-    };
-    for (size_t i = 0; i < frames; ++i) {
-        samples[2 * i] = convert(left[i]);
-        samples[2 * i + 1] = convert(right[i]);
     }
 }
 
