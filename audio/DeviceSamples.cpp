@@ -1,4 +1,5 @@
 #include "DeviceSamples.h"
+#include "DeviceSamplesAvx2.h"
 
 #include <cstring>
 
@@ -104,6 +105,9 @@ bool isPlainStereo(const ChannelMap& map) {
 // the same arithmetic as the scalar samples (multiply in float, truncate).
 // The tail of a block that is not a multiple of four goes the scalar way.
 
+// Asked once, before any stream runs.
+const bool kHasAvx2 = processorHasAvx2();
+
 // min(x, 1) takes its second operand when x is NaN, so NaN becomes +1.0.
 inline __m128 clampToFullScale4(__m128 x) {
     return _mm_max_ps(_mm_min_ps(x, _mm_set1_ps(1.0f)), _mm_set1_ps(-1.0f));
@@ -124,7 +128,7 @@ size_t renderStereoVector(const float*, const float*, size_t, unsigned char*) {
 template <>
 size_t renderStereoVector<Float32Sample>(const float* left, const float* right, size_t frames,
                                          unsigned char* out) {
-    size_t i = 0;
+    size_t i = kHasAvx2 ? renderStereoFloat32Avx2(left, right, frames, out) : 0;
     for (; i + 4 <= frames; i += 4) {
         const __m128 l = clampToFullScale4(_mm_loadu_ps(left + i));
         const __m128 r = clampToFullScale4(_mm_loadu_ps(right + i));
@@ -138,7 +142,7 @@ template <>
 size_t renderStereoVector<Int16Sample>(const float* left, const float* right, size_t frames,
                                        unsigned char* out) {
     const __m128 scale = _mm_set1_ps(32767.0f);
-    size_t i = 0;
+    size_t i = kHasAvx2 ? renderStereoInt16Avx2(left, right, frames, out) : 0;
     for (; i + 4 <= frames; i += 4) {
         const __m128i l =
             _mm_cvttps_epi32(_mm_mul_ps(clampToFullScale4(_mm_loadu_ps(left + i)), scale));
@@ -153,7 +157,7 @@ size_t renderStereoVector<Int16Sample>(const float* left, const float* right, si
 template <>
 size_t renderStereoVector<Int32Sample>(const float* left, const float* right, size_t frames,
                                        unsigned char* out) {
-    size_t i = 0;
+    size_t i = kHasAvx2 ? renderStereoInt32Avx2(left, right, frames, out) : 0;
     for (; i + 4 <= frames; i += 4) {
         const __m128i l = toInt32Saturated4(_mm_loadu_ps(left + i));
         const __m128i r = toInt32Saturated4(_mm_loadu_ps(right + i));
@@ -178,7 +182,7 @@ template <>
 size_t captureStereoVector<Int16Sample>(const unsigned char* packet, size_t frames, float* left,
                                         float* right) {
     const __m128 scale = _mm_set1_ps(1.0f / 32768.0f);
-    size_t i = 0;
+    size_t i = kHasAvx2 ? captureStereoInt16Avx2(packet, frames, left, right) : 0;
     for (; i + 4 <= frames; i += 4) {
         const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 4 * i));
         // Each 16-bit sample to the top of a 32-bit lane, then shifted down with its sign.
@@ -194,7 +198,7 @@ template <>
 size_t captureStereoVector<Int32Sample>(const unsigned char* packet, size_t frames, float* left,
                                         float* right) {
     const __m128 scale = _mm_set1_ps(1.0f / 2147483648.0f);
-    size_t i = 0;
+    size_t i = kHasAvx2 ? captureStereoInt32Avx2(packet, frames, left, right) : 0;
     for (; i + 4 <= frames; i += 4) {
         const auto* at = reinterpret_cast<const __m128i*>(packet + 8 * i);
         storeDeinterleaved(_mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(at)), scale),

@@ -183,3 +183,110 @@ TEST(DeviceSamples, RenderLimitsOfEachType) {
 }
 
 } // namespace
+
+namespace {
+
+// The sample rules, one value at a time, as the vector paths must follow them.
+float clampRule(float x) {
+    return std::isnan(x) ? 1.0f : std::min(1.0f, std::max(-1.0f, x));
+}
+int64_t renderRule(DeviceSampleType type, float x) {
+    switch (type) {
+    case DeviceSampleType::int16:
+        return static_cast<int16_t>(clampRule(x) * 32767.0f);
+    case DeviceSampleType::int32: {
+        const float scaled = clampRule(x) * 2147483648.0f;
+        return scaled >= 2147483648.0f ? 2147483647 : static_cast<int32_t>(scaled);
+    }
+    default: {
+        int32_t bits;
+        const float v = clampRule(x);
+        std::memcpy(&bits, &v, 4);
+        return bits;
+    }
+    }
+}
+
+std::vector<float> awkwardValues(size_t count) {
+    const float specials[] = {0.0f,
+                              -0.0f,
+                              1.0f,
+                              -1.0f,
+                              0.99999994f,
+                              -0.99999994f,
+                              1.0000001f,
+                              -1.0000001f,
+                              2.5f,
+                              -7.0f,
+                              std::numeric_limits<float>::quiet_NaN(),
+                              std::numeric_limits<float>::infinity(),
+                              -std::numeric_limits<float>::infinity(),
+                              1e-40f,
+                              0.5f,
+                              -0.25f};
+    std::vector<float> values(count);
+    uint32_t seed = 12345;
+    for (size_t i = 0; i < count; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        values[i] = (seed >> 28) < 4 ? specials[(seed >> 8) % std::size(specials)]
+                                     : static_cast<float>(int32_t(seed)) / 2147483648.0f;
+    }
+    return values;
+}
+
+} // namespace
+
+// Block lengths that leave tails for every step width (8, 4 and single frames).
+TEST(DeviceSamples, StereoPathsFollowTheSampleRulesForAnyLength) {
+    for (auto type :
+         {DeviceSampleType::int16, DeviceSampleType::int32, DeviceSampleType::float32}) {
+        const size_t bytes = bytesPerDeviceSample(type);
+        for (uint32_t frames : {1u, 3u, 4u, 7u, 8u, 13u, 15u, 16u, 31u, 257u, 1023u}) {
+            SCOPED_TRACE(testing::Message() << "type " << int(type) << ", " << frames << " frames");
+            const std::vector<float> left = awkwardValues(frames);
+            std::vector<float> right = awkwardValues(frames + 5);
+            right.erase(right.begin(), right.begin() + 5);
+            Bytes device(frames * 2 * bytes + 16, 0xEE);
+            ASSERT_TRUE(
+                convertRender(type, left.data(), right.data(), frames, {2, 0, 1}, device.data()));
+            for (uint32_t i = 0; i < frames; ++i) {
+                for (int c = 0; c < 2; ++c) {
+                    int64_t written = 0;
+                    if (bytes == 2) {
+                        int16_t v;
+                        std::memcpy(&v, device.data() + (2 * i + c) * 2, 2);
+                        written = v;
+                    } else {
+                        int32_t v;
+                        std::memcpy(&v, device.data() + (2 * i + c) * 4, 4);
+                        written = v;
+                    }
+                    ASSERT_EQ(written, renderRule(type, (c == 0 ? left : right)[i]))
+                        << "frame " << i << " channel " << c;
+                }
+            }
+            EXPECT_EQ(device[frames * 2 * bytes], 0xEE) << "wrote past the block";
+
+            // Captured back, each sample is the device value scaled to full scale.
+            std::vector<float> capturedLeft(frames + 1, 9.0f), capturedRight(frames + 1, 9.0f);
+            ASSERT_EQ(convertCapture(type, device.data(), frames, {2, 0, 1}, capturedLeft.data(),
+                                     capturedRight.data(), frames),
+                      frames);
+            for (uint32_t i = 0; i < frames; ++i) {
+                for (int c = 0; c < 2; ++c) {
+                    const float got = (c == 0 ? capturedLeft : capturedRight)[i];
+                    float expected = 0.0f;
+                    if (type == DeviceSampleType::int16)
+                        expected = float(renderRule(type, (c == 0 ? left : right)[i])) / 32768.0f;
+                    else if (type == DeviceSampleType::int32)
+                        expected = float(renderRule(type, (c == 0 ? left : right)[i])) *
+                                   (1.0f / 2147483648.0f);
+                    else
+                        expected = clampRule((c == 0 ? left : right)[i]);
+                    ASSERT_EQ(got, expected) << "frame " << i << " channel " << c;
+                }
+            }
+            EXPECT_EQ(capturedLeft[frames], 9.0f);
+        }
+    }
+}
