@@ -276,33 +276,24 @@ void KsWASAPI::releaseStreams() {
     renderClient.reset();
 }
 
-bool KsWASAPI::prepareCapture(const AudioDeviceSettings& input, StreamSide& side) {
-    std::unique_ptr<Endpoint> endpoint = findEndpoint(input);
+// Activates and initialises what the stream of one direction still lacks
+// and fixes what the loop needs to know of it.
+bool KsWASAPI::prepareStream(const AudioDeviceSettings& device, bool capture, StreamSide& side) {
+    std::unique_ptr<Endpoint> endpoint = findEndpoint(device);
+    std::unique_ptr<AudioClient>& client = capture ? captureClient : renderClient;
     std::vector<unsigned char> format;
-    if (endpoint == nullptr || (!captureClient && !succeeded(endpoint->activate(captureClient))) ||
+    if (endpoint == nullptr || (!client && !succeeded(endpoint->activate(client))) ||
         !readStreamFormat(*endpoint, format))
         return false;
-    if (!captureService && !initializeCapture(input, *captureClient, format, captureService))
+    const bool initialised =
+        capture ? captureService || initializeCapture(device, *client, format, captureService)
+                : renderService || initializeRender(device, *client, format, renderService);
+    if (!initialised)
         return false;
     side.sampleType = sampleTypeOf(format);
-    side.channels = ChannelMap{channelsOf(format), input.leftChannel, input.rightChannel};
-    side.bufferFrames = static_cast<uint32_t>(std::max(input.bufferSize, 0));
-    side.shared = true;
-    return side.sampleType != DeviceSampleType::unsupported;
-}
-
-bool KsWASAPI::prepareRender(const AudioDeviceSettings& output, StreamSide& side) {
-    std::unique_ptr<Endpoint> endpoint = findEndpoint(output);
-    std::vector<unsigned char> format;
-    if (endpoint == nullptr || (!renderClient && !succeeded(endpoint->activate(renderClient))) ||
-        !readStreamFormat(*endpoint, format))
-        return false;
-    if (!renderService && !initializeRender(output, *renderClient, format, renderService))
-        return false;
-    side.sampleType = sampleTypeOf(format);
-    side.channels = ChannelMap{channelsOf(format), output.leftChannel, output.rightChannel};
-    side.bufferFrames = static_cast<uint32_t>(std::max(output.bufferSize, 0));
-    side.shared = output.type != audioDeviceWasapiExclusive;
+    side.channels = ChannelMap{channelsOf(format), device.leftChannel, device.rightChannel};
+    side.bufferFrames = static_cast<uint32_t>(std::max(device.bufferSize, 0));
+    side.shared = capture || device.type != audioDeviceWasapiExclusive;
     return side.sampleType != DeviceSampleType::unsupported;
 }
 
@@ -322,7 +313,7 @@ bool KsWASAPI::start(AudioDeviceSettings* inputDevice, AudioDeviceSettings* outp
     StreamSide input;
     StreamSide output;
     if (inputDevice != nullptr) {
-        if (!prepareCapture(*inputDevice, input)) {
+        if (!prepareStream(*inputDevice, true, input)) {
             releaseStreams();
             return false;
         }
@@ -333,7 +324,7 @@ bool KsWASAPI::start(AudioDeviceSettings* inputDevice, AudioDeviceSettings* outp
     const int32_t frames =
         std::max(inputDevice ? inputDevice->bufferSize : 0, outputDevice->bufferSize);
     std::unique_ptr<StreamEvent> event;
-    bool ready = prepareRender(*outputDevice, output) && frames > 0 &&
+    bool ready = prepareStream(*outputDevice, false, output) && frames > 0 &&
                  allocateChannelBuffers(static_cast<size_t>(frames));
     if (ready) {
         event = system->createEvent();

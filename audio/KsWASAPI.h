@@ -54,8 +54,7 @@ private:
                           const std::vector<unsigned char>& format,
                           std::unique_ptr<wasapi::RenderService>& service);
     bool openShared(AudioDeviceSettings& device, bool probeOnly);
-    bool prepareCapture(const AudioDeviceSettings& input, StreamSide& side);
-    bool prepareRender(const AudioDeviceSettings& output, StreamSide& side);
+    bool prepareStream(const AudioDeviceSettings& device, bool capture, StreamSide& side);
     bool preRoll(const StreamSide& output);
     LoopEnd runCaptureLoop(wasapi::StreamEvent& event, const StreamSide& input,
                            const StreamSide& output, AudioCallback callback, void* userData);

@@ -188,6 +188,16 @@ std::string writeTwoToneFile(const std::string& path) {
     return path;
 }
 
+// A channel that carries one unbroken sine from its first audible sample to
+// its last, for at least `minimumFrames`.
+void expectSine(const std::vector<float>& audible, double amplitude, double hz,
+                size_t minimumFrames) {
+    ASSERT_GT(audible.size(), minimumFrames);
+    EXPECT_NEAR(rms(audible), amplitude / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(frequency(audible, kRate), hz, 1.0);
+    EXPECT_LT(largestStep(audible), largestStepOfSine(amplitude, hz));
+}
+
 uint32_t streamSeconds() {
     const char* seconds = std::getenv("KS_STREAM_SECONDS");
     return seconds != nullptr && std::atoi(seconds) > 0 ? static_cast<uint32_t>(std::atoi(seconds))
@@ -375,15 +385,9 @@ TEST_F(WasapiEngine, PlayerThroughTheEffectReachesTheRenderEndpoint) {
 
     // 441 Hz left, 662 Hz right, amplitude 0.5, looped.
     const std::vector<float> played = devices.renderedFloats();
-    const std::vector<float> left = audiblePart(channel(played, 0));
-    const std::vector<float> right = audiblePart(channel(played, 1));
-    ASSERT_GT(left.size(), size_t(kRate) * (streamSeconds() - 1));
-    EXPECT_NEAR(rms(left), 0.5 / std::sqrt(2.0), 0.01);
-    EXPECT_NEAR(rms(right), 0.5 / std::sqrt(2.0), 0.01);
-    EXPECT_NEAR(frequency(left, kRate), 441.0, 1.0);
-    EXPECT_NEAR(frequency(right, kRate), 662.0, 1.0);
-    EXPECT_LT(largestStep(left), largestStepOfSine(0.5, 441.0));
-    EXPECT_LT(largestStep(right), largestStepOfSine(0.5, 662.0));
+    const size_t minimumFrames = size_t(kRate) * (streamSeconds() - 1);
+    expectSine(audiblePart(channel(played, 0)), 0.5, 441.0, minimumFrames);
+    expectSine(audiblePart(channel(played, 1)), 0.5, 662.0, minimumFrames);
 }
 
 TEST_F(WasapiEngine, SwappedChannelsAndA16BitDevice) {
@@ -402,11 +406,8 @@ TEST_F(WasapiEngine, SwappedChannelsAndA16BitDevice) {
         std::memcpy(&s, bytes.data() + 2 * i, 2);
         played[i] = s / 32768.0f;
     }
-    const std::vector<float> channel0 = audiblePart(channel(played, 0));
-    const std::vector<float> channel1 = audiblePart(channel(played, 1));
-    EXPECT_NEAR(frequency(channel0, kRate), 662.0, 1.0);
-    EXPECT_NEAR(frequency(channel1, kRate), 441.0, 1.0);
-    EXPECT_NEAR(rms(channel0), 0.5 / std::sqrt(2.0), 0.01);
+    expectSine(audiblePart(channel(played, 0)), 0.5, 662.0, size_t(kRate));
+    expectSine(audiblePart(channel(played, 1)), 0.5, 441.0, size_t(kRate));
 }
 
 TEST_F(WasapiEngine, CapturedSignalPassesThroughInLockStep) {
@@ -425,14 +426,8 @@ TEST_F(WasapiEngine, CapturedSignalPassesThroughInLockStep) {
     EXPECT_EQ(processInfo().lastFrames, 480); // one block per captured packet
 
     const std::vector<float> played = devices.renderedFloats();
-    const std::vector<float> left = audiblePart(channel(played, 0));
-    const std::vector<float> right = audiblePart(channel(played, 1));
-    ASSERT_GT(left.size(), size_t(kRate * 1.5));
-    EXPECT_NEAR(frequency(left, kRate), 1000.0, 1.0);
-    EXPECT_NEAR(frequency(right, kRate), 500.0, 1.0);
-    EXPECT_NEAR(rms(left), 0.4 / std::sqrt(2.0), 0.01);
-    EXPECT_LT(largestStep(left), largestStepOfSine(0.4, 1000.0));
-    EXPECT_LT(largestStep(right), largestStepOfSine(0.4, 500.0));
+    expectSine(audiblePart(channel(played, 0)), 0.4, 1000.0, size_t(kRate * 1.5));
+    expectSine(audiblePart(channel(played, 1)), 0.4, 500.0, size_t(kRate * 1.5));
 }
 
 TEST_F(WasapiEngine, MismatchedRatesAreRefusedWithTheEnginesMessage) {
