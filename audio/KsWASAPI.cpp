@@ -367,7 +367,7 @@ KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide&
         continueStream = callback(channelBuffers, channelBuffers, frames, userData);
         if (!event.wait(kEventWaitMs))
             return LoopEnd::failure;
-        if (!renderPacket(event, output, frames))
+        if (!renderPacket(output, frames))
             return LoopEnd::failure;
     }
     return LoopEnd::orderly;
@@ -375,7 +375,7 @@ KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide&
 
 // The output of one captured packet; a full shared buffer or a system
 // that cannot take the frames now skips it.
-bool KsWASAPI::renderPacket(StreamEvent&, const StreamSide& output, uint32_t frames) {
+bool KsWASAPI::renderPacket(const StreamSide& output, uint32_t frames) {
     if (output.shared) {
         uint32_t queued = 0;
         if (succeeded(renderClient->getCurrentPadding(queued)) && queued >= output.bufferFrames)

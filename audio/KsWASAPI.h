@@ -60,7 +60,7 @@ private:
                            const StreamSide& output, AudioCallback callback, void* userData);
     LoopEnd runRenderLoop(wasapi::StreamEvent& event, const StreamSide& output,
                           AudioCallback callback, void* userData);
-    bool renderPacket(wasapi::StreamEvent& event, const StreamSide& output, uint32_t frames);
+    bool renderPacket(const StreamSide& output, uint32_t frames);
     bool endInOrder();
     void releaseStreams();
     bool rewriteFormat(const AudioDeviceSettings& target, const AudioDeviceSettings& source,

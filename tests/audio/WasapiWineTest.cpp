@@ -319,15 +319,34 @@ TEST(WasapiWine, ExclusiveModeIsRefusedCleanly) {
 }
 
 // The real driver, telling how its last stream ended.
+// The real driver, counting the blocks it hands the engine and telling how
+// its last stream ended.
 class WatchedWasapi : public KsWASAPI {
 public:
     bool start(AudioDeviceSettings* input, AudioDeviceSettings* output, AudioCallback callback,
                void* userData) override {
-        const bool result = KsWASAPI::start(input, output, callback, userData);
+        engineCallback = callback;
+        engineData = userData;
+        const bool result = KsWASAPI::start(input, output, countBlock, this);
         lastStart.store(result ? 1 : 0);
         return result;
     }
     std::atomic<int> lastStart{-1}; // -1 until a stream has ended
+    std::atomic<uint64_t> blocks{0};
+    std::atomic<uint64_t> frames{0};
+    std::atomic<uint32_t> largestBlock{0};
+
+private:
+    static bool countBlock(float** inputs, float** outputs, uint32_t count, void* self) {
+        auto& driver = *static_cast<WatchedWasapi*>(self);
+        driver.blocks.fetch_add(1);
+        driver.frames.fetch_add(count);
+        if (count > driver.largestBlock.load())
+            driver.largestBlock.store(count);
+        return driver.engineCallback(inputs, outputs, count, driver.engineData);
+    }
+    AudioCallback engineCallback = nullptr;
+    void* engineData = nullptr;
 };
 
 // The engine with the test effect on the real driver.
@@ -355,17 +374,36 @@ protected:
         const auto begin = std::chrono::steady_clock::now();
         ASSERT_TRUE(engine.startAudio());
         platform::sleepMs(seconds * 1000);
-        const int blocks = processInfo().processCalls;
+        const uint64_t blocks = watched->blocks.load();
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         engine.stopAudio();
         // The stop request ended the stream in order, within the engine's checks.
         EXPECT_FALSE(engine.running.load());
         EXPECT_EQ(watched->lastStart.load(), 1);
-        const double perSecond = blocks / elapsed;
-        std::printf("stream timing: %d blocks in %.2f s = %.1f blocks/s (expected %.1f)\n", blocks,
-                    elapsed, perSecond, kRate / 480.0);
-        RecordProperty("blocks_per_second", std::to_string(perSecond));
+        EXPECT_LE(watched->largestBlock.load(), uint32_t(settings->outputDevice->bufferSize));
+        // The last block only carried the stop request to the driver.
+        EXPECT_EQ(uint64_t(processInfo().processCalls) + 1, watched->blocks.load());
+        std::printf("stream timing: %llu blocks in %.2f s = %.1f blocks/s (expected %.1f)\n",
+                    static_cast<unsigned long long>(blocks), elapsed, double(blocks) / elapsed,
+                    kRate / 480.0);
+        RecordProperty("blocks_per_second", std::to_string(double(blocks) / elapsed));
+    }
+
+    // The device plays by its own clock and fills any gap with silence, so
+    // the frames it played are the stream's length in device time: the
+    // blocks must have delivered all of them but the pre-roll, the last
+    // unplayed buffer and the periods before the first captured packet.
+    void expectBlocksKeptPaceWithTheDevice(uint64_t playedFrames) {
+        const auto buffer = uint64_t(settings->outputDevice->bufferSize);
+        const uint64_t delivered = watched->frames.load() + buffer; // with the pre-roll
+        EXPECT_LE(playedFrames, delivered + 3 * 480) << "the device waited for blocks";
+        EXPECT_GE(playedFrames + buffer + 480, delivered);
+        std::printf(
+            "device played %llu frames, blocks delivered %llu after a %llu-frame pre-roll\n",
+            static_cast<unsigned long long>(playedFrames),
+            static_cast<unsigned long long>(watched->frames.load()),
+            static_cast<unsigned long long>(buffer));
     }
 
     DeviceControl devices;
@@ -385,6 +423,7 @@ TEST_F(WasapiEngine, PlayerThroughTheEffectReachesTheRenderEndpoint) {
 
     // 441 Hz left, 662 Hz right, amplitude 0.5, looped.
     const std::vector<float> played = devices.renderedFloats();
+    expectBlocksKeptPaceWithTheDevice(played.size() / 2);
     const size_t minimumFrames = size_t(kRate) * (streamSeconds() - 1);
     expectSine(audiblePart(channel(played, 0)), 0.5, 441.0, minimumFrames);
     expectSine(audiblePart(channel(played, 1)), 0.5, 662.0, minimumFrames);
@@ -426,6 +465,7 @@ TEST_F(WasapiEngine, CapturedSignalPassesThroughInLockStep) {
     EXPECT_EQ(processInfo().lastFrames, 480); // one block per captured packet
 
     const std::vector<float> played = devices.renderedFloats();
+    expectBlocksKeptPaceWithTheDevice(played.size() / 2);
     expectSine(audiblePart(channel(played, 0)), 0.4, 1000.0, size_t(kRate * 1.5));
     expectSine(audiblePart(channel(played, 1)), 0.4, 500.0, size_t(kRate * 1.5));
 }
