@@ -245,6 +245,19 @@ TEST(WasapiWine, ListsWhatWineReports) {
     EXPECT_EQ(driver.renderClient, nullptr);
 }
 
+struct BlockCounter {
+    int blocks = 0;
+    int endAfter = 0;
+    static bool callback(float**, float** outputs, uint32_t frames, void* self) {
+        auto& counter = *static_cast<BlockCounter*>(self);
+        for (uint32_t i = 0; i < frames; ++i) {
+            outputs[0][i] = 0.25f;
+            outputs[1][i] = -0.25f;
+        }
+        return ++counter.blocks < counter.endAfter;
+    }
+};
+
 TEST(WasapiWine, OpenFailures) {
     DeviceControl devices(currentTestName());
     if (!devices.write())
@@ -261,20 +274,17 @@ TEST(WasapiWine, OpenFailures) {
     EXPECT_FALSE(driver.open(exclusive, true));
     exclusive->bufferSize = 256;
     EXPECT_TRUE(driver.open(exclusive, true));
-}
 
-struct BlockCounter {
-    int blocks = 0;
-    int endAfter = 0;
-    static bool callback(float**, float** outputs, uint32_t frames, void* self) {
-        auto& counter = *static_cast<BlockCounter*>(self);
-        for (uint32_t i = 0; i < frames; ++i) {
-            outputs[0][i] = 0.25f;
-            outputs[1][i] = -0.25f;
-        }
-        return ++counter.blocks < counter.endAfter;
-    }
-};
+    // A stream to an endpoint that has gone never begins.
+    BlockCounter counter;
+    counter.endAfter = 10;
+    EXPECT_FALSE(driver.start(nullptr, &missing, BlockCounter::callback, &counter));
+    EXPECT_FALSE(
+        driver.start(&missing, findEntry(driver, false, 4), BlockCounter::callback, &counter));
+    EXPECT_EQ(counter.blocks, 0);
+    EXPECT_EQ(driver.renderClient, nullptr);
+    EXPECT_EQ(driver.channelBuffers[0], nullptr);
+}
 
 TEST(WasapiWine, StreamEndsInOrderWhenTheCallbackSaysSo) {
     DeviceControl devices(currentTestName());
