@@ -42,6 +42,20 @@ public:
     PROPVARIANT value;
 };
 
+// Hands a new COM reference to its wrapper. A call that reports success
+// without giving an object counts as a failure, so no wrapper is ever empty.
+// `object` is taken by reference: it is read only after the call that fills
+// it (an argument of the same call) has run.
+template <typename Wrapper, typename Interface, typename Base>
+Result wrapObject(HRESULT result, Interface* const& object, std::unique_ptr<Base>& wrapper) {
+    if (FAILED(result))
+        return result;
+    if (object == nullptr)
+        return kFail;
+    wrapper = std::make_unique<Wrapper>(object);
+    return result;
+}
+
 class Win32Event : public StreamEvent {
 public:
     explicit Win32Event(HANDLE event) : handle(event) {}
@@ -132,19 +146,15 @@ public:
     Result stop() override { return client->Stop(); }
     Result getRenderService(std::unique_ptr<RenderService>& service) override {
         IAudioRenderClient* render = nullptr;
-        const HRESULT result =
-            client->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&render));
-        if (SUCCEEDED(result))
-            service = std::make_unique<Win32RenderService>(render);
-        return result;
+        return wrapObject<Win32RenderService>(
+            client->GetService(__uuidof(IAudioRenderClient), reinterpret_cast<void**>(&render)),
+            render, service);
     }
     Result getCaptureService(std::unique_ptr<CaptureService>& service) override {
         IAudioCaptureClient* capture = nullptr;
-        const HRESULT result =
-            client->GetService(__uuidof(IAudioCaptureClient), reinterpret_cast<void**>(&capture));
-        if (SUCCEEDED(result))
-            service = std::make_unique<Win32CaptureService>(capture);
-        return result;
+        return wrapObject<Win32CaptureService>(
+            client->GetService(__uuidof(IAudioCaptureClient), reinterpret_cast<void**>(&capture)),
+            capture, service);
     }
 
 private:
@@ -208,19 +218,16 @@ public:
     }
     Result openPropertyStore(StoreAccess access, std::unique_ptr<PropertyStore>& store) override {
         IPropertyStore* propertyStore = nullptr;
-        const HRESULT result =
-            device->OpenPropertyStore(static_cast<DWORD>(access), &propertyStore);
-        if (SUCCEEDED(result))
-            store = std::make_unique<Win32PropertyStore>(propertyStore);
-        return result;
+        return wrapObject<Win32PropertyStore>(
+            device->OpenPropertyStore(static_cast<DWORD>(access), &propertyStore), propertyStore,
+            store);
     }
     Result activate(std::unique_ptr<AudioClient>& client) override {
         IAudioClient* audioClient = nullptr;
-        const HRESULT result = device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                                reinterpret_cast<void**>(&audioClient));
-        if (SUCCEEDED(result))
-            client = std::make_unique<Win32AudioClient>(audioClient);
-        return result;
+        return wrapObject<Win32AudioClient>(
+            device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                             reinterpret_cast<void**>(&audioClient)),
+            audioClient, client);
     }
 
 private:
@@ -238,10 +245,7 @@ public:
     }
     Result item(uint32_t index, std::unique_ptr<Endpoint>& endpoint) override {
         IMMDevice* device = nullptr;
-        const HRESULT result = endpoints->Item(index, &device);
-        if (SUCCEEDED(result))
-            endpoint = std::make_unique<Win32Endpoint>(device);
-        return result;
+        return wrapObject<Win32Endpoint>(endpoints->Item(index, &device), device, endpoint);
     }
 
 private:
@@ -258,19 +262,15 @@ public:
         : enumerator(deviceEnumerator) {}
     Result enumerate(Flow flow, std::unique_ptr<EndpointCollection>& endpoints) override {
         IMMDeviceCollection* collection = nullptr;
-        const HRESULT result =
-            enumerator->EnumAudioEndpoints(dataFlow(flow), DEVICE_STATE_ACTIVE, &collection);
-        if (SUCCEEDED(result))
-            endpoints = std::make_unique<Win32EndpointCollection>(collection);
-        return result;
+        return wrapObject<Win32EndpointCollection>(
+            enumerator->EnumAudioEndpoints(dataFlow(flow), DEVICE_STATE_ACTIVE, &collection),
+            collection, endpoints);
     }
     Result getDefaultEndpoint(Flow flow, std::unique_ptr<Endpoint>& endpoint) override {
         IMMDevice* device = nullptr;
-        const HRESULT result =
-            enumerator->GetDefaultAudioEndpoint(dataFlow(flow), eMultimedia, &device);
-        if (SUCCEEDED(result))
-            endpoint = std::make_unique<Win32Endpoint>(device);
-        return result;
+        return wrapObject<Win32Endpoint>(
+            enumerator->GetDefaultAudioEndpoint(dataFlow(flow), eMultimedia, &device), device,
+            endpoint);
     }
 
 private:
@@ -282,12 +282,11 @@ public:
     void initializeThread() override { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     Result createEnumerator(std::unique_ptr<DeviceEnumerator>& enumerator) override {
         IMMDeviceEnumerator* deviceEnumerator = nullptr;
-        const HRESULT result = CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
-                                                __uuidof(IMMDeviceEnumerator),
-                                                reinterpret_cast<void**>(&deviceEnumerator));
-        if (SUCCEEDED(result))
-            enumerator = std::make_unique<Win32DeviceEnumerator>(deviceEnumerator);
-        return result;
+        return wrapObject<Win32DeviceEnumerator>(
+            CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+                             __uuidof(IMMDeviceEnumerator),
+                             reinterpret_cast<void**>(&deviceEnumerator)),
+            deviceEnumerator, enumerator);
     }
     std::unique_ptr<StreamEvent> createEvent() override {
         HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
