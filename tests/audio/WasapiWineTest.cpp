@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -100,8 +101,11 @@ public:
     std::string playerPath;
 };
 
+// Usable in a file name: a parameterised test's name has a slash.
 std::string currentTestName() {
-    return testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    return name;
 }
 
 AudioDeviceSettings* findEntry(KsAudioBase& driver, bool isInput, int32_t type) {
@@ -286,12 +290,40 @@ TEST(WasapiWine, OpenFailures) {
     EXPECT_EQ(driver.channelBuffers[0], nullptr);
 }
 
-TEST(WasapiWine, StreamEndsInOrderWhenTheCallbackSaysSo) {
+// A device format, and the samples +0.25 and -0.25 become in it.
+struct SampleFormatCase {
+    const char* alsaFormat;
+    size_t bytes;
+    int64_t plusQuarter;
+    int64_t minusQuarter;
+    int64_t silence;
+};
+
+void PrintTo(const SampleFormatCase& format, std::ostream* out) {
+    *out << format.alsaFormat;
+}
+
+int64_t readDeviceSample(const unsigned char* at, const SampleFormatCase& format) {
+    if (format.bytes == 1)
+        return at[0];
+    uint32_t bits = 0;
+    for (size_t i = 0; i < format.bytes; ++i)
+        bits |= uint32_t(at[i]) << (8 * i);
+    const unsigned unused = unsigned(32 - 8 * format.bytes);
+    return static_cast<int32_t>(bits << unused) >> unused; // sign-extended
+}
+
+class WasapiWineFormats : public testing::TestWithParam<SampleFormatCase> {};
+
+TEST_P(WasapiWineFormats, StreamEndsInOrderWithEverySampleExact) {
+    const SampleFormatCase& format = GetParam();
     DeviceControl devices(currentTestName());
-    if (!devices.write("playback.format S16_LE\n"))
+    if (!devices.write(std::string("playback.format ") + format.alsaFormat + "\n"))
         GTEST_SKIP() << kOtherFormats;
     KsWASAPI driver;
     AudioDeviceSettings* output = findEntry(driver, false, 4);
+    ASSERT_NE(output, nullptr);
+    EXPECT_EQ(output->bitsPerSample, format.bytes * 8);
     BlockCounter counter;
     counter.endAfter = 50;
     ASSERT_TRUE(driver.start(nullptr, output, BlockCounter::callback, &counter));
@@ -299,20 +331,33 @@ TEST(WasapiWine, StreamEndsInOrderWhenTheCallbackSaysSo) {
     EXPECT_EQ(driver.renderClient, nullptr);
     driver.stop();
 
-    // 16-bit samples of +-0.25 after the silent pre-roll.
+    // Silence from the pre-roll, then every frame exactly +-0.25.
     const std::vector<unsigned char> bytes = devices.rendered();
-    std::vector<int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    const size_t frameBytes = 2 * format.bytes;
     size_t loud = 0;
-    for (size_t i = 0; i + 1 < samples.size(); i += 2) {
-        if (samples[i] == 0 && samples[i + 1] == 0)
+    for (size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
+        const int64_t left = readDeviceSample(bytes.data() + at, format);
+        const int64_t right = readDeviceSample(bytes.data() + at + format.bytes, format);
+        if (left == format.silence && right == format.silence)
             continue;
-        ASSERT_EQ(samples[i], 8191) << i;
-        ASSERT_EQ(samples[i + 1], -8191) << i;
+        ASSERT_EQ(left, format.plusQuarter) << "byte " << at;
+        ASSERT_EQ(right, format.minusQuarter) << "byte " << at;
         ++loud;
     }
     EXPECT_GT(loud, 40u * 480);
 }
+
+INSTANTIATE_TEST_SUITE_P(Devices, WasapiWineFormats,
+                         testing::Values(SampleFormatCase{"S16_LE", 2, 8191, -8191, 0},
+                                         SampleFormatCase{"S24_3LE", 3, 2097152, -2097152, 0},
+                                         SampleFormatCase{"S32_LE", 4, 536870912, -536870912, 0},
+                                         SampleFormatCase{"U8", 1, 128 + 31, 128 - 31, 128},
+                                         // Float devices: the bits of 0.25f and -0.25f.
+                                         SampleFormatCase{"FLOAT_LE", 4, 0x3E800000,
+                                                          int32_t(0xBE800000), 0}),
+                         [](const testing::TestParamInfo<SampleFormatCase>& info) {
+                             return std::string(info.param.alsaFormat);
+                         });
 
 TEST(WasapiWine, ExclusiveModeIsRefusedCleanly) {
     DeviceControl devices(currentTestName());
