@@ -17,9 +17,6 @@ constexpr uint16_t kTagExtensible = 0xFFFE;
 constexpr uint16_t kTagFloat = 3;
 constexpr uint16_t kRewrittenValidBits = 24;
 
-uint16_t readLe16(const unsigned char* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
 void writeLe16(unsigned char* p, uint16_t v) {
     p[0] = static_cast<unsigned char>(v);
     p[1] = static_cast<unsigned char>(v >> 8);
@@ -37,20 +34,13 @@ bool isSupportedContainer(uint16_t bits) {
     return bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
-DeviceSampleType sampleTypeOf(const std::vector<unsigned char>& format) {
+// The facts of a stored format; all zero (an unsupported type) when it is
+// too short to hold them.
+DeviceFormat formatFacts(const std::vector<unsigned char>& format) {
     DeviceFormat facts;
     if (!readDeviceFormat(format.data(), format.size(), facts))
-        return DeviceSampleType::unsupported;
-    return deviceSampleType(facts);
-}
-
-uint16_t channelsOf(const std::vector<unsigned char>& format) {
-    return format.size() >= 4 ? readLe16(format.data() + 2) : 0;
-}
-
-uint32_t sampleRateOf(const std::vector<unsigned char>& format) {
-    DeviceFormat facts;
-    return readDeviceFormat(format.data(), format.size(), facts) ? facts.sampleRate : 0;
+        facts = DeviceFormat{};
+    return facts;
 }
 
 // Channel n (from 1) of an endpoint: its description, the direction and n.
@@ -200,7 +190,8 @@ bool KsWASAPI::initializeRender(const AudioDeviceSettings& device, AudioClient& 
                                 std::unique_ptr<RenderService>& service) {
     Result result = kFail;
     if (device.type == audioDeviceWasapiExclusive) {
-        const Duration duration = exclusiveBufferDuration(device.bufferSize, sampleRateOf(format));
+        const Duration duration =
+            exclusiveBufferDuration(device.bufferSize, formatFacts(format).sampleRate);
         result = client.initialize(ShareMode::exclusive, kStreamFlagEventCallback, duration,
                                    duration, format);
     } else {
@@ -241,7 +232,7 @@ bool KsWASAPI::openShared(AudioDeviceSettings& device, bool probeOnly) {
     }
     if (endpoint == nullptr || !succeeded(endpoint->activate(client)) ||
         !readStreamFormat(*endpoint, format) ||
-        sampleTypeOf(format) == DeviceSampleType::unsupported)
+        deviceSampleType(formatFacts(format)) == DeviceSampleType::unsupported)
         return false;
     std::unique_ptr<CaptureService> capture;
     std::unique_ptr<RenderService> render;
@@ -290,8 +281,9 @@ bool KsWASAPI::prepareStream(const AudioDeviceSettings& device, bool capture, St
                 : renderService || initializeRender(device, *client, format, renderService);
     if (!initialised)
         return false;
-    side.sampleType = sampleTypeOf(format);
-    side.channels = ChannelMap{channelsOf(format), device.leftChannel, device.rightChannel};
+    const DeviceFormat facts = formatFacts(format);
+    side.sampleType = deviceSampleType(facts);
+    side.channels = ChannelMap{facts.channels, device.leftChannel, device.rightChannel};
     side.bufferFrames = static_cast<uint32_t>(std::max(device.bufferSize, 0));
     side.shared = capture || device.type != audioDeviceWasapiExclusive;
     return side.sampleType != DeviceSampleType::unsupported;
@@ -461,15 +453,16 @@ std::vector<unsigned char> rewrittenDeviceFormat(const std::vector<unsigned char
         stored.begin() + static_cast<std::ptrdiff_t>(std::min(stored.size(), kMaxFormatBytes)));
     if (format.size() < kPlainFormatBytes)
         return {};
-    const uint16_t channels = readLe16(format.data() + 2);
+    const DeviceFormat facts = formatFacts(format);
+    const uint16_t channels = facts.channels;
     writeLe32(format.data() + 4, sampleRate);
     writeLe32(format.data() + 8, uint32_t{bitsPerSample} * channels * sampleRate / 8);
     writeLe16(format.data() + 12, static_cast<uint16_t>(bitsPerSample / 8 * channels));
     writeLe16(format.data() + 14, bitsPerSample);
     // Only an extensible format has a valid-bits field; in a shorter one
     // byte 18 is something else (or beyond the end).
-    if (readLe16(format.data()) == kTagExtensible && format.size() >= kExtensibleFormatBytes) {
-        const bool isFloat = readLe16(format.data() + 24) == kTagFloat;
+    if (facts.formatTag == kTagExtensible && format.size() >= kExtensibleFormatBytes) {
+        const bool isFloat = facts.subFormatTag == kTagFloat;
         const uint16_t validBits =
             isFloat ? bitsPerSample : std::min(kRewrittenValidBits, bitsPerSample);
         writeLe16(format.data() + 18, validBits);
