@@ -187,9 +187,11 @@ const char* describeLoadFailure(PluginLoadFailure failure) {
     case PluginLoadFailure::badMagic:
         return "not a VST 2 plug-in (bad magic number)";
     case PluginLoadFailure::tooManyChannels:
-        return "more than 20 input or output channels";
+        return "more than 256 input or output channels";
     case PluginLoadFailure::incompleteRecord:
         return "plug-in has no dispatcher or 32-bit processReplacing";
+    case PluginLoadFailure::negativeChannelCount:
+        return "negative number of input or output channels";
     }
     return "unknown failure";
 }
@@ -222,7 +224,9 @@ PluginLoadFailure checkEffectRecord(const AEffect& effect) {
         return PluginLoadFailure::badMagic;
     if (effect.dispatcher == nullptr || effect.processReplacing == nullptr)
         return PluginLoadFailure::incompleteRecord;
-    if (effect.numInputs > kMaxPluginChannels || effect.numOutputs > kMaxPluginChannels)
+    if (effect.numInputs < 0 || effect.numOutputs < 0)
+        return PluginLoadFailure::negativeChannelCount;
+    if (!channelCountsInRange(effect.numInputs, effect.numOutputs))
         return PluginLoadFailure::tooManyChannels;
     return PluginLoadFailure::none;
 }
@@ -251,7 +255,8 @@ LoadedPlugin loadPlugin(const std::string& path, HostRecord& record) {
     if (loaded.failure != PluginLoadFailure::none) {
         // A valid record with channels the host cannot serve is closed so it
         // can release what it allocated; a bad one is never called again.
-        if (loaded.failure == PluginLoadFailure::tooManyChannels)
+        if (loaded.failure == PluginLoadFailure::tooManyChannels ||
+            loaded.failure == PluginLoadFailure::negativeChannelCount)
             effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
         loaded.library.free();
         return loaded;
@@ -271,6 +276,8 @@ AEffect* KsVSTHostLib::load(const std::string& path) {
     effect = loaded.effect;
     module = std::move(loaded.library);
     lastFailure = loaded.failure;
+    if (effect != nullptr)
+        channels.prepare(effect->numInputs, effect->numOutputs);
     return effect;
 }
 
@@ -278,21 +285,11 @@ void KsVSTHostLib::unload() {
     record.clearHooks();
     hostTable::removeRecord(&record);
     effect = nullptr;
+    channels.release();
     module.free();
 }
 
 void KsVSTHostLib::process(float** /*inputs*/, float** outputs, int frames) {
-    // Entries k and k + 1 take the pair while k < numOutputs; the rest are
-    // null. Written as ten fixed pair stores: this runs on the audio thread
-    // once per block, and a zero-fill loop costs more than the plug-in call
-    // at small block sizes.
-    const int outputCount = effect->numOutputs;
-    float* channels[kMaxPluginChannels];
-#pragma GCC unroll 10
-    for (int k = 0; k < kMaxPluginChannels; k += 2) {
-        const bool filled = k < outputCount;
-        channels[k] = filled ? outputs[0] : nullptr;
-        channels[k + 1] = filled ? outputs[1] : nullptr;
-    }
-    effect->processReplacing(effect, channels, channels, frames);
+    if (effect != nullptr)
+        channels.process(effect, outputs, frames);
 }

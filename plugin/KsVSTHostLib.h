@@ -8,6 +8,7 @@
 // no lock and allocate nothing.
 
 #include "DynamicLibrary.h"
+#include "PluginChannels.h"
 #include "vst2.h"
 
 #include <string>
@@ -66,6 +67,7 @@ enum class PluginLoadFailure {
     badMagic,
     tooManyChannels,
     incompleteRecord,
+    negativeChannelCount,
 };
 
 // A short text naming a load failure, for tools and messages.
@@ -80,11 +82,9 @@ struct LoadedPlugin {
     PluginLoadFailure failure = PluginLoadFailure::none;
 };
 
-// The most channels the host's pointer array carries in either direction.
-constexpr int kMaxPluginChannels = 20;
-
 // Loads the library at `path`, calls its entry point with the host callback,
-// checks the magic number and registers (plug-in, record) in the host table.
+// checks the magic number and the channel counts (0 to kMaxPluginChannels
+// each) and registers (plug-in, record) in the host table.
 LoadedPlugin loadPlugin(const std::string& path, HostRecord& record);
 
 // The hosted plug-in's library object. One per plug-in; the record it embeds
@@ -103,11 +103,14 @@ public:
     // plug-in must have been closed by the caller.
     virtual void unload();
     // Runs the plug-in over one block in place: `outputs` is the pair that
-    // also holds the input samples on entry. `inputs` is not used.
+    // also holds the input samples on entry. `inputs` is not used. How the
+    // plug-in's channels meet the pair is told in PluginChannels.h.
     virtual void process(float** inputs, float** outputs, int frames);
 
     HostRecord record;
     AEffect* effect = nullptr;
     platform::DynamicLibrary module;
     PluginLoadFailure lastFailure = PluginLoadFailure::none;
+    // Sized at load for the plug-in's channel counts.
+    PluginChannels channels;
 };

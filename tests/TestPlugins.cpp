@@ -32,6 +32,7 @@ TestPluginControl::TestPluginControl(const std::string& name)
     processInfoProc = find<KsTestProcessInfoProc>("ksTestProcessInfo");
     receivedProc = find<KsTestReceivedEventsProc>("ksTestReceivedEvents");
     entryTimeProc = find<KsTestEntryTimeAnswerProc>("ksTestEntryTimeAnswer");
+    setChannelsProc = find<KsTestSetChannelsProc>("ksTestSetChannels");
 }
 
 std::vector<KsTestCall> TestPluginControl::calls(AEffect* effect) const {

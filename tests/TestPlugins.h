@@ -34,6 +34,9 @@ public:
     KsTestProcessInfo processInfo(AEffect* effect) const;
     std::vector<VstMidiEvent> receivedEvents(AEffect* effect) const;
     VstIntPtr entryTimeAnswer() const { return entryTimeProc(); }
+    void setChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) const {
+        setChannelsProc(effect, inputs, outputs);
+    }
 
 private:
     template <typename Proc> Proc find(const char* name) const;
@@ -46,4 +49,5 @@ private:
     KsTestProcessInfoProc processInfoProc = nullptr;
     KsTestReceivedEventsProc receivedProc = nullptr;
     KsTestEntryTimeAnswerProc entryTimeProc = nullptr;
+    KsTestSetChannelsProc setChannelsProc = nullptr;
 };

@@ -48,7 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"KsTestNullEntry", PluginLoadFailure::entryReturnedNull, true},
                     RefusalCase{"KsTestThrowingEntry", PluginLoadFailure::entryThrew, true},
                     RefusalCase{"KsTestBadMagic", PluginLoadFailure::badMagic, false},
-                    RefusalCase{"KsTestTooManyOutputs", PluginLoadFailure::tooManyChannels, false}),
+                    RefusalCase{"KsTestTooManyOutputs", PluginLoadFailure::tooManyChannels, false},
+                    RefusalCase{"KsTestNegativeInputs", PluginLoadFailure::negativeChannelCount,
+                                false}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
 
 TEST(LoadPlugin, EveryFailureHasItsOwnDescription) {
@@ -57,7 +59,8 @@ TEST(LoadPlugin, EveryFailureHasItsOwnDescription) {
          {PluginLoadFailure::none, PluginLoadFailure::fileNotFound, PluginLoadFailure::notALibrary,
           PluginLoadFailure::noEntryPoint, PluginLoadFailure::entryReturnedNull,
           PluginLoadFailure::entryThrew, PluginLoadFailure::badMagic,
-          PluginLoadFailure::tooManyChannels, PluginLoadFailure::incompleteRecord}) {
+          PluginLoadFailure::tooManyChannels, PluginLoadFailure::incompleteRecord,
+          PluginLoadFailure::negativeChannelCount}) {
         const std::string text = describeLoadFailure(failure);
         EXPECT_EQ(std::count(texts.begin(), texts.end(), text), 0) << text;
         texts.push_back(text);

@@ -1,5 +1,6 @@
 // One source for all test plug-ins; the build picks the variant:
 //   KS_TEST_SYNTH            instrument: a sine per held note, no inputs
+//   KS_TEST_INPUTS=n         number of inputs (default 2, instruments 0)
 //   KS_TEST_OUTPUTS=n        number of outputs (default 2)
 //   KS_TEST_BAD_MAGIC        the record carries a wrong magic number
 //   KS_TEST_NULL_ENTRY       the entry point returns null
@@ -7,7 +8,9 @@
 //   KS_TEST_MAIN_ONLY        the entry point is exported as "main" only
 //   KS_TEST_NO_ENTRY         neither entry point is exported
 //   KS_TEST_VENDOR="..."     vendor string
-// Every effect passes its input through, scaled by parameter 0 (gain).
+// Every effect writes each output from the input of the same number (or from
+// input 0 or 1 beyond its inputs; 0.5 without inputs), scaled by parameter 0
+// (gain), and then reads every input.
 
 #include "KsTestPlugin.h"
 
@@ -21,6 +24,13 @@
 
 #ifndef KS_TEST_OUTPUTS
 #define KS_TEST_OUTPUTS 2
+#endif
+#ifndef KS_TEST_INPUTS
+#ifdef KS_TEST_SYNTH
+#define KS_TEST_INPUTS 0
+#else
+#define KS_TEST_INPUTS 2
+#endif
 #endif
 #ifndef KS_TEST_VENDOR
 #define KS_TEST_VENDOR "Kestrune"
@@ -235,7 +245,9 @@ void recordBlock(TestPlugin* plugin, float** inputs, float** outputs, VstInt32 f
     info.processCalls++;
     info.lastFrames = frames;
     info.inputsAreOutputs = inputs == outputs;
-    for (int i = 0; i < 8; ++i)
+    const int declared = std::max(plugin->effect.numInputs, plugin->effect.numOutputs);
+    const int recorded = std::min(std::max(8, declared), kKsTestRecordedChannels);
+    for (int i = 0; i < recorded; ++i)
         info.channelPointers[i] = outputs[i];
     const auto* time = reinterpret_cast<const VstTimeInfo*>(
         plugin->host(&plugin->effect, audioMasterGetTime, 0, 0, nullptr, 0.0f));
@@ -266,7 +278,7 @@ void renderVoices(TestPlugin* plugin, float** outputs, VstInt32 from, VstInt32 t
             2.0 * kPi * 440.0 * std::pow(2.0, (note - 69) / 12.0) / plugin->sampleRate;
         for (VstInt32 i = from; i < to; ++i) {
             const float sample = 0.2f * static_cast<float>(std::sin(voice.phase));
-            for (int c = 0; c < KS_TEST_OUTPUTS; ++c)
+            for (int c = 0; c < plugin->effect.numOutputs; ++c)
                 outputs[c][i] += sample * plugin->gain;
             voice.phase = std::fmod(voice.phase + step, 2.0 * kPi);
         }
@@ -275,7 +287,7 @@ void renderVoices(TestPlugin* plugin, float** outputs, VstInt32 from, VstInt32 t
 
 // Renders the block in segments so each event takes effect at its frame.
 void synthesize(TestPlugin* plugin, float** outputs, VstInt32 frames) {
-    for (int c = 0; c < KS_TEST_OUTPUTS; ++c)
+    for (int c = 0; c < plugin->effect.numOutputs; ++c)
         std::memset(outputs[c], 0, sizeof(float) * static_cast<size_t>(frames));
     VstInt32 position = 0;
     for (int i = 0; i < plugin->pendingCount; ++i) {
@@ -289,20 +301,41 @@ void synthesize(TestPlugin* plugin, float** outputs, VstInt32 frames) {
 }
 #endif
 
+[[maybe_unused]] void writeOutputs(TestPlugin* plugin, float** inputs, float** outputs,
+                                   VstInt32 frames) {
+    const int inputCount = plugin->effect.numInputs;
+    for (int c = 0; c < plugin->effect.numOutputs; ++c) {
+        float* out = outputs[c];
+        if (inputCount == 0) {
+            std::fill(out, out + frames, 0.5f * plugin->gain);
+            continue;
+        }
+        const float* in = inputs[c < inputCount ? c : c % std::min(inputCount, 2)];
+        for (VstInt32 i = 0; i < frames; ++i)
+            out[i] = in[i] * plugin->gain;
+    }
+}
+
+void readInputs(TestPlugin* plugin, float** inputs, VstInt32 frames) {
+    for (int k = 0; k < plugin->effect.numInputs; ++k) {
+        double sum = 0.0;
+        for (VstInt32 i = 0; i < frames; ++i)
+            sum += inputs[k][i];
+        if (k < 8)
+            plugin->info.inputSums[k] = sum;
+    }
+}
+
 void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32 frames) {
     TestPlugin* plugin = self(effect);
     recordBlock(plugin, inputs, outputs, frames);
 #ifdef KS_TEST_SYNTH
     synthesize(plugin, outputs, frames);
 #else
-    for (int c = 0; c < KS_TEST_OUTPUTS; ++c) {
-        const float* in = inputs[c % 2];
-        float* out = outputs[c];
-        for (VstInt32 i = 0; i < frames; ++i)
-            out[i] = in[i] * plugin->gain;
-    }
+    writeOutputs(plugin, inputs, outputs, frames);
     plugin->pendingCount = 0;
 #endif
+    readInputs(plugin, inputs, frames);
     performRequests(plugin);
 }
 
@@ -345,11 +378,10 @@ TestPlugin* newPlugin(audioMasterCallback host) {
     effect.numParams = 1;
     effect.numPrograms = 1;
     effect.numOutputs = KS_TEST_OUTPUTS;
+    effect.numInputs = KS_TEST_INPUTS;
 #ifdef KS_TEST_SYNTH
-    effect.numInputs = 0;
     effect.flags = effFlagsCanReplacing | effFlagsProgramChunks | effFlagsIsSynth;
 #else
-    effect.numInputs = 2;
     effect.flags = effFlagsCanReplacing | effFlagsProgramChunks;
 #endif
     effect.uniqueID = 0x4B735478;
@@ -441,4 +473,9 @@ KS_TEST_EXPORT VstIntPtr ksTestEntryTimeAnswer() {
 
 KS_TEST_EXPORT void ksTestSetKeyFocus(AEffect* effect, bool focus) {
     self(effect)->keyFocus = focus;
+}
+
+KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) {
+    effect->numInputs = inputs;
+    effect->numOutputs = outputs;
 }

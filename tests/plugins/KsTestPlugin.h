@@ -41,13 +41,20 @@ struct KsTestHostRequest {
     bool sysexOnly;
 };
 
+constexpr int kKsTestRecordedChannels = 64;
+
 struct KsTestProcessInfo {
     int processCalls;
     int lastFrames;
     bool inputsAreOutputs;
-    float* channelPointers[8]; // entries 0..7 of the array the host passed
-    bool hadTimeInfo;          // audioMasterGetTime answered during the block
-    VstTimeInfo timeInfo;      // a copy of what it pointed to
+    // Entries 0..7 of the array the host passed, and further ones up to the
+    // declared counts.
+    float* channelPointers[kKsTestRecordedChannels];
+    // The sum of each input, read after every output was written: an input
+    // that shares its buffer with an output shows the output.
+    double inputSums[8];
+    bool hadTimeInfo;     // audioMasterGetTime answered during the block
+    VstTimeInfo timeInfo; // a copy of what it pointed to
     VstIntPtr lastRequestResult;
 };
 
@@ -61,3 +68,6 @@ using KsTestProcessInfoProc = void (*)(AEffect*, KsTestProcessInfo*);
 using KsTestReceivedEventsProc = int (*)(AEffect*, VstMidiEvent* out, int max);
 using KsTestEntryTimeAnswerProc = VstIntPtr (*)();
 using KsTestSetKeyFocusProc = void (*)(AEffect*, bool);
+// Changes the plug-in's declared channel counts, as a plug-in does before it
+// tells the host audioMasterIOChanged.
+using KsTestSetChannelsProc = void (*)(AEffect*, VstInt32 inputs, VstInt32 outputs);
