@@ -33,7 +33,7 @@ Fixture& fixture() {
 void BM_DirectProcessReplacing(benchmark::State& state) {
     Fixture& f = fixture();
     AEffect* effect = f.lib.effect;
-    // The plug-in may look at any of the host's 20 entries: give it as many.
+    // The plug-in may look at any entry of the host's array: give it as many.
     float* channels[kMaxPluginChannels] = {f.left.data(), f.right.data()};
     const auto frames = static_cast<VstInt32>(state.range(0));
     for (auto _ : state) {

@@ -57,6 +57,7 @@ void PluginChannels::release() {
     arrangedInputs = -1;
     arrangedOutputs = -1;
     servable = false;
+    pairOnly = false;
     copyLeft = {};
     copyRight = {};
     discard = {};
@@ -85,6 +86,7 @@ float* PluginChannels::bufferFor(ChannelEntry entry, int& silentUsed) {
 bool PluginChannels::arrange(int inputs, int outputs) {
     arrangedInputs = inputs;
     arrangedOutputs = outputs;
+    pairOnly = false;
     channels.fill(nullptr);
     if (!channelCountsInRange(inputs, outputs))
         return false;
@@ -105,6 +107,7 @@ bool PluginChannels::arrange(int inputs, int outputs) {
         if (entry == ChannelEntry::silence)
             silenceEnd = k + 1;
     }
+    pairOnly = !usesScratch;
     return true;
 }
 
@@ -123,21 +126,35 @@ void PluginChannels::runPiece(AEffect* effect, float* const* pair, int offset, i
 }
 
 void PluginChannels::process(AEffect* effect, float* const* pair, int frames) {
-    if (frames <= 0)
+    // The plain case (the pair alone, counts as arranged) runs first and
+    // straight: it is the common one and runs once per block.
+    if (pairOnly && effect->numInputs == arrangedInputs && effect->numOutputs == arrangedOutputs &&
+        frames > 0) {
+        for (int k = 0; k < pairEntries; k += 2) {
+            channels[static_cast<size_t>(k)] = pair[0];
+            channels[static_cast<size_t>(k) + 1] = pair[1];
+        }
+        effect->processReplacing(effect, channels.data(), channels.data(), frames);
+    } else if (!processWithScratch(effect, pair, frames)) {
         return;
+    }
+    if (arrangedOutputs == 1 && pair[1] != pair[0])
+        copyFrames(pair[1], pair[0], frames);
+}
+
+// The other cases: counts changed since the last block, scratch buffers in
+// use, or a shape that cannot be served. False when the plug-in was not run.
+bool PluginChannels::processWithScratch(AEffect* effect, float* const* pair, int frames) {
+    if (frames <= 0)
+        return false;
     if (effect->numInputs != arrangedInputs || effect->numOutputs != arrangedOutputs)
         servable = arrange(effect->numInputs, effect->numOutputs);
     if (!servable) {
         clearFrames(pair[0], frames);
         clearFrames(pair[1], frames);
-        return;
+        return false;
     }
-    if (!usesScratch) {
-        runPiece(effect, pair, 0, frames);
-    } else {
-        for (int offset = 0; offset < frames; offset += kScratchFrames)
-            runPiece(effect, pair, offset, std::min(kScratchFrames, frames - offset));
-    }
-    if (arrangedOutputs == 1 && pair[1] != pair[0])
-        copyFrames(pair[1], pair[0], frames);
+    for (int offset = 0; offset < frames; offset += kScratchFrames)
+        runPiece(effect, pair, offset, std::min(kScratchFrames, frames - offset));
+    return true;
 }

@@ -67,17 +67,21 @@ public:
 private:
     bool arrange(int inputs, int outputs);
     float* bufferFor(ChannelEntry entry, int& silentUsed);
+    bool processWithScratch(AEffect* effect, float* const* pair, int frames);
     void runPiece(AEffect* effect, float* const* pair, int offset, int frames);
 
-    std::array<float*, kMaxPluginChannels> channels{};
+    // The fields the plain case reads come first, next to the array's first
+    // entries.
     int arrangedInputs = -1;
     int arrangedOutputs = -1;
     bool servable = false;
+    bool pairOnly = false; // servable with the pair alone: no scratch buffer in use
     int pairEntries = 0;
     bool copiesInput = false;
     bool usesScratch = false;
     int silenceBegin = 0;
     int silenceEnd = 0;
+    std::array<float*, kMaxPluginChannels> channels{};
     std::vector<float> copyLeft;
     std::vector<float> copyRight;
     std::vector<float> discard;

@@ -197,6 +197,29 @@ TEST(EndpointConversionAllocations, NoneForAnyTypeOrChannelMap) {
     EXPECT_EQ(countedAllocations.load(), 0u);
 }
 
+// Every channel shape, blocks longer than the scratch buffers and a plug-in
+// changing its counts between blocks: buffers are made at load only.
+TEST(PluginProcessAllocations, NoneForAnyChannelShape) {
+    std::vector<float> left(kScratchFrames + 64, 0.5f), right(kScratchFrames + 64, -0.5f);
+    float* pair[2] = {left.data(), right.data()};
+    for (const char* name : {"KsTestEffect", "KsTestSideChain", "KsTestMonoSynth",
+                             "KsTestWideOutputs", "KsTest64Channels"}) {
+        KsVSTHostLib lib;
+        ASSERT_NE(lib.load(testPluginPath(name)), nullptr) << name;
+        const TestPluginControl control(name);
+        countedAllocations = 0;
+        countingThisThread = true;
+        lib.process(pair, pair, 64);
+        lib.process(pair, pair, kScratchFrames + 64);
+        control.setChannels(lib.effect, 6, 1);
+        lib.process(pair, pair, 64);
+        countingThisThread = false;
+        EXPECT_EQ(countedAllocations.load(), 0u) << name;
+        EXPECT_GE(control.processInfo(lib.effect).processCalls, 3) << name;
+        lib.effect->dispatcher(lib.effect, effClose, 0, 0, nullptr, 0.0f);
+    }
+}
+
 // Counts from the end of the first block to the end of the last one: the
 // stream loop between them, on simulated endpoints that record nothing.
 struct CountingBlocks {
