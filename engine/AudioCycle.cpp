@@ -6,6 +6,7 @@
 #include "MessageBox.h"
 #include "Thread.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -15,6 +16,7 @@ constexpr uint32_t kAsioStopWaitMs = 500;
 constexpr int kStopChecks = 6;
 constexpr uint32_t kStopCheckIntervalMs = 50;
 constexpr int32_t kCyclesPerCpuReading = 100;
+constexpr int kEndChecksAtDestruction = 40; // two seconds
 
 const char* const kNoInputWarning =
     "No input device available.\r\nOnly the audio player will work.";
@@ -54,11 +56,51 @@ KsVSTHostInterface::KsVSTHostInterface()
     : perfFrequency(platform::performanceFrequency()),
       readPerformanceCounter(platform::performanceCounter) {}
 
+// What the engine and its stream thread share. It lives as long as either of
+// them: when the thread has to be left behind, a driver that keeps calling
+// finds the link abandoned instead of an engine that is gone.
+struct KsVSTHostInterface::StreamLink {
+    enum State { live, ended, abandoned };
+    explicit StreamLink(KsVSTHostInterface* owner) : engine(owner) {}
+    KsVSTHostInterface* const engine;
+    std::atomic<int> state{live};
+    std::atomic<bool> inCycle{false};
+};
+
 KsVSTHostInterface::~KsVSTHostInterface() {
-    if (streamThread.joinable()) {
-        stopRequest.store(true);
-        streamThread.join();
+    if (hostLib != nullptr && hostLib->record.tempoUserData == this)
+        hostLib->record.tempoHook = nullptr;
+    if (hostLib != nullptr && hostLib->record.transportUserData == this)
+        hostLib->record.transportHook = nullptr;
+    if (streamKind == StreamKind::asio && running.load() && audioDrivers->asio != nullptr)
+        audioDrivers->asio->stop();
+    endStreamThreadBounded();
+}
+
+// Exit must not hang on a stream that never ends: after two seconds the
+// thread is left to itself, cut off from the engine.
+void KsVSTHostInterface::endStreamThreadBounded() {
+    if (!streamThread.joinable())
+        return;
+    stopRequest.store(true);
+    for (int check = 0; check < kEndChecksAtDestruction; ++check) {
+        if (streamLink->state.load() == StreamLink::ended)
+            break;
+        platform::sleepMs(kStopCheckIntervalMs);
     }
+    int expected = StreamLink::live;
+    if (!streamLink->state.compare_exchange_strong(expected, StreamLink::abandoned)) {
+        streamThread.join(); // it has ended
+        return;
+    }
+    for (int check = 0; check < kEndChecksAtDestruction && streamLink->inCycle.load(); ++check)
+        platform::sleepMs(kStopCheckIntervalMs);
+    std::fprintf(stderr,
+                 "KsVSTHostInterface: the audio stream did not end within %d ms; its thread "
+                 "is left running, detached from the engine\n",
+                 kEndChecksAtDestruction * static_cast<int>(kStopCheckIntervalMs));
+    std::fflush(stderr);
+    streamThread.detach();
 }
 
 void KsVSTHostInterface::attach(KsVSTHostLib* lib, AudioDriverPair* drivers, KsMidiBase* midi,
@@ -70,6 +112,8 @@ void KsVSTHostInterface::attach(KsVSTHostLib* lib, AudioDriverPair* drivers, KsM
     midiDriver = midi;
     settings = hostSettings;
     tempo.store(settings->tempo.load());
+    hostLib->record.transportHook = transportHook;
+    hostLib->record.transportUserData = this;
     const int32_t tab = settings->tempoTab.load();
     if (tab != 0)
         setLearnedTapMessage(static_cast<uint8_t>(tab >> 8), static_cast<uint8_t>(tab));
@@ -106,10 +150,9 @@ bool KsVSTHostInterface::startAudio() {
     if (!openDevicesAndCheckFormats(input, output))
         return false;
     prepareHostTime(*output);
+    installHostHooks();
     if (!startStreaming(input, output))
         return false;
-    hostLib->record.tempoHook = tempoHook;
-    hostLib->record.tempoUserData = this;
     if (previousPlayerState != 0)
         setPlayerState(1, loop);
     return true;
@@ -158,33 +201,59 @@ void KsVSTHostInterface::prepareHostTime(const AudioDeviceSettings& output) {
     ppqPerSample = 1.0 / (static_cast<double>(rate) / (tempo.load() / 60.0));
     cpuMeter.read();
     time.tempo = tempo.load();
-    lastClockPpq = 0.0;
+    lastClockPpq.store(0.0);
     clockPpq.store(0.0);
     ppqPos.store(0.0);
     time.ppqPos = 0.0;
     dispatch(effMainsChanged, 0, 1);
 }
 
+// Before the stream starts: the plug-in may call the hook from its first block.
+void KsVSTHostInterface::installHostHooks() {
+    hostLib->record.tempoHook = tempoHook;
+    hostLib->record.tempoUserData = this;
+}
+
 bool KsVSTHostInterface::startStreaming(AudioDeviceSettings* input, AudioDeviceSettings* output) {
     if (output->type == audioDeviceAsio) {
-        if (!audioDrivers->asio->start(input, output, audioCycle, this))
+        KsAudioBase* asio = audioDrivers->asio.get();
+        if (asio == nullptr || !asio->start(input, output, audioCycle, this))
             return false;
+        streamKind = StreamKind::asio;
         running.store(true);
         return true;
     }
     if (!isWasapiType(output->type))
         return false;
+    streamKind = StreamKind::ownThread;
+    streamLink = std::make_shared<StreamLink>(this);
     running.store(true);
-    streamThread = std::thread(&KsVSTHostInterface::runStreamThread, this, input, output);
+    streamThread =
+        std::thread(runStreamThread, streamLink, audioDrivers->driverFor(output), input, output);
     platform::sleepMs(kStreamStartWaitMs);
     return running.load();
 }
 
-void KsVSTHostInterface::runStreamThread(AudioDeviceSettings* input, AudioDeviceSettings* output) {
+void KsVSTHostInterface::runStreamThread(std::shared_ptr<StreamLink> link, KsAudioBase* driver,
+                                         AudioDeviceSettings* input, AudioDeviceSettings* output) {
     platform::raiseCurrentThreadToTimeCritical();
-    if (KsAudioBase* driver = audioDrivers->driverFor(output))
-        driver->start(input, output, audioCycle, this);
-    running.store(false);
+    if (driver != nullptr)
+        driver->start(input, output, streamCycle, link.get());
+    int expected = StreamLink::live;
+    if (link->state.compare_exchange_strong(expected, StreamLink::ended))
+        link->engine->running.store(false);
+}
+
+// Raising the link's own flag before looking at its state keeps the engine
+// alive for the whole cycle: the destructor abandons the link first and then
+// waits for the flag to drop.
+bool KsVSTHostInterface::streamCycle(float** inputs, float** outputs, uint32_t frames, void* link) {
+    auto* shared = static_cast<StreamLink*>(link);
+    shared->inCycle.store(true);
+    const bool result =
+        shared->state.load() == StreamLink::live && shared->engine->cycle(inputs, outputs, frames);
+    shared->inCycle.store(false, std::memory_order_release);
+    return result;
 }
 
 void KsVSTHostInterface::joinStreamThread() {
@@ -195,9 +264,9 @@ void KsVSTHostInterface::joinStreamThread() {
 void KsVSTHostInterface::stopAudio() {
     if (!isAttached() || !running.load())
         return;
-    const AudioDeviceSettings* output = settings->outputDevice;
-    if (output != nullptr && output->type == audioDeviceAsio) {
-        audioDrivers->asio->stop();
+    if (streamKind == StreamKind::asio) {
+        if (audioDrivers->asio != nullptr)
+            audioDrivers->asio->stop();
         platform::sleepMs(kAsioStopWaitMs);
         running.store(false);
     } else {
@@ -228,11 +297,7 @@ bool KsVSTHostInterface::cycle(float** inputs, float** outputs, uint32_t frames)
     inCycle.store(true);
     applyPendingTransportAndTempo();
     deliverEvents();
-    if (startBothRequest.load(std::memory_order_relaxed) && startBothRequest.exchange(false)) {
-        playerState.store(1);
-        recorderState.store(1);
-        ppqPos.store(0.0);
-    }
+    startArmedByRequest();
     writeHostPosition();
     prepareInput(pair, frames);
     hostLib->process(pair, outputs, static_cast<int>(frames));

@@ -51,11 +51,16 @@ public:
     std::atomic<bool> running{false};
     std::atomic<bool> stopRequest{false};
     std::atomic<bool> inCycle{false};
+    // Requests to the cycle: the requester writes the value (`tempo`,
+    // `transportRequested`) before it raises the pending flag, and the cycle
+    // takes the flag with an exchange before it reads the value, so the last
+    // request always reaches the plug-in.
     std::atomic<bool> tempoPending{false};
     std::atomic<double> tempo{120.0};
-    double ppqPerSample = 0.0;
+    double ppqPerSample = 0.0; // audio thread while streaming
     std::atomic<bool> transportPending{true};
-    std::atomic<bool> transportRequested{false};
+    std::atomic<bool> transportRequested{false}; // the transport wanted next
+    std::atomic<bool> transportPlaying{false};   // as the cycle last showed it
 
     // Recorder.
     std::atomic<int32_t> recorderState{0};
@@ -93,11 +98,14 @@ public:
     int32_t clockCount = 0;
     std::atomic<bool> syncActive{false};
 
+    // Written by the window thread only while the player is stopped and no
+    // cycle runs; a rewind while it plays is handed to the cycle.
     double playerPos = 0.0;
     double playerStep = 0.0;
+    std::atomic<bool> rewindRequest{false};
 
     std::atomic<double> clockPpq{0.0};
-    double lastClockPpq = 0.0;
+    std::atomic<double> lastClockPpq{0.0};
     std::atomic<double> ppqPos{0.0};
 
     uint8_t keyStates[128] = {};
@@ -180,10 +188,16 @@ private:
     bool openDevicesAndCheckFormats(AudioDeviceSettings*& input, AudioDeviceSettings*& output);
     void prepareHostTime(const AudioDeviceSettings& output);
     bool startStreaming(AudioDeviceSettings* input, AudioDeviceSettings* output);
-    void runStreamThread(AudioDeviceSettings* input, AudioDeviceSettings* output);
+    struct StreamLink;
+    static void runStreamThread(std::shared_ptr<StreamLink> link, KsAudioBase* driver,
+                                AudioDeviceSettings* input, AudioDeviceSettings* output);
+    static bool streamCycle(float** inputs, float** outputs, uint32_t frames, void* link);
     void joinStreamThread();
+    void endStreamThreadBounded();
+    void installHostHooks();
     bool cycle(float** inputs, float** outputs, uint32_t frames);
     void applyPendingTransportAndTempo();
+    void startArmedByRequest();
     void deliverEvents();
     void startArmedPlayerAndRecorder();
     void writeHostPosition();
@@ -193,10 +207,13 @@ private:
     void measureCpuLoad();
     double outputSampleRate() const;
     bool waitUntilOutsideCycle() const;
+    bool stopPlayerOutsideCycle();
+    bool stopRecorderOutsideCycle();
     bool readPlayerFile(const std::string& path);
 
     // Tempo from the plug-in, MIDI clock and taps.
     static void tempoHook(double bpm, void* engine);
+    static void transportHook(bool playing, void* engine);
     void requestTempo(double bpm);
     void handleSystemMessage(const MidiMessage& message, const MidiDeviceSettings& device);
     void handleClock(const MidiMessage& message, const MidiDeviceSettings& device);
@@ -210,7 +227,11 @@ private:
     bool openMidiInputs();
     bool openMidiOutput();
 
+    // How the running stream was started, so it is stopped the same way.
+    enum class StreamKind { none, asio, ownThread };
+    StreamKind streamKind = StreamKind::none;
     std::thread streamThread;
+    std::shared_ptr<StreamLink> streamLink;
     std::vector<std::unique_ptr<InputContext>> inputContexts;
     std::atomic<bool> settingsSaveRequested{false};
 };

@@ -17,6 +17,18 @@ void KsVSTHostInterface::startArmedPlayerAndRecorder() {
         ppqPos.store(0.0);
 }
 
+// The dialog arms both before it asks for them to start together; a player
+// stopped in the meantime (its arrays perhaps freed) stays stopped.
+void KsVSTHostInterface::startArmedByRequest() {
+    if (!startBothRequest.load(std::memory_order_relaxed) || !startBothRequest.exchange(false))
+        return;
+    int32_t armed = 2;
+    playerState.compare_exchange_strong(armed, 1);
+    armed = 2;
+    recorderState.compare_exchange_strong(armed, 1);
+    ppqPos.store(0.0);
+}
+
 void KsVSTHostInterface::prepareInput(float** inputs, uint32_t frames) {
     if (playerState.load() == 1 && !finished) {
         playFile(inputs, frames);
@@ -36,6 +48,8 @@ void KsVSTHostInterface::prepareInput(float** inputs, uint32_t frames) {
 void KsVSTHostInterface::playFile(float** inputs, uint32_t frames) {
     const float* left = playerLeft.get();
     const float* right = playerRight.get();
+    if (rewindRequest.load(std::memory_order_relaxed) && rewindRequest.exchange(false))
+        playerPos = 0.0;
     for (uint32_t i = 0; i < frames; ++i) {
         if (!(playerPos < playerLength)) {
             if (loop) {
@@ -70,6 +84,9 @@ bool KsVSTHostInterface::setPlayerState(int32_t state, bool looped) {
     if (settings == nullptr || settings->outputDevice == nullptr || !playerLeft || !playerRight)
         return false;
     if (state > 0) {
+        // The cycle reads these fields while the player plays.
+        if (!stopPlayerOutsideCycle())
+            return false;
         playedFrames.store(0);
         loop = looped;
         finished = false;
@@ -77,6 +94,7 @@ bool KsVSTHostInterface::setPlayerState(int32_t state, bool looped) {
                                          : static_cast<double>(static_cast<float>(playerFileRate)) /
                                                static_cast<double>(outputSampleRate());
         playerPos = 0.0;
+        rewindRequest.store(false);
     }
     ppqPos.store(0.0);
     playerState.store(state);
@@ -87,11 +105,13 @@ bool KsVSTHostInterface::setPlayerState(int32_t state, bool looped) {
 
 void KsVSTHostInterface::rewindPlayer() {
     ppqPos.store(0.0);
-    playerPos = 0.0;
     playedFrames.store(0);
+    rewindRequest.store(true);
 }
 
 void KsVSTHostInterface::freePlayerBuffers() {
+    if (!stopPlayerOutsideCycle())
+        return; // a cycle still reads them
     playerLeft.reset();
     playerRight.reset();
 }
@@ -100,7 +120,10 @@ bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
     if (settings == nullptr || settings->outputDevice == nullptr)
         return false;
     if (state > 0) {
-        freeRecorderBuffers();
+        if (!stopRecorderOutsideCycle())
+            return false;
+        recordLeft.reset();
+        recordRight.reset();
         const auto limit = static_cast<uint32_t>(settings->outputDevice->sampleRate) * 300u;
         recordCapacity = maxFrames == 0 ? limit : std::min(maxFrames, limit);
         recordedFrames.store(0);
@@ -117,13 +140,16 @@ bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
 }
 
 void KsVSTHostInterface::freeRecorderBuffers() {
+    if (!stopRecorderOutsideCycle())
+        return; // a cycle still writes them
     recordLeft.reset();
     recordRight.reset();
 }
 
-// The player's arrays are replaced only while the audio thread is outside a
-// cycle. A cycle that does not end within two seconds (a plug-in hanging in
-// its processing) makes the load fail rather than free arrays in use.
+// The arrays and the fields the cycle reads are changed only while the audio
+// thread is outside a cycle. A cycle that does not end within two seconds (a
+// plug-in hanging in its processing) makes the change fail rather than touch
+// arrays in use.
 bool KsVSTHostInterface::waitUntilOutsideCycle() const {
     constexpr int kChecks = 400;
     constexpr uint32_t kCheckIntervalMs = 5;
@@ -135,22 +161,32 @@ bool KsVSTHostInterface::waitUntilOutsideCycle() const {
     return false;
 }
 
+// A cycle raises `inCycle` before it reads the state, so once the state is 0
+// and `inCycle` has been seen low, no cycle reads the player any more.
+bool KsVSTHostInterface::stopPlayerOutsideCycle() {
+    playerState.store(0);
+    return waitUntilOutsideCycle();
+}
+
+bool KsVSTHostInterface::stopRecorderOutsideCycle() {
+    recorderState.store(0);
+    return waitUntilOutsideCycle();
+}
+
 uint32_t KsVSTHostInterface::loadPlayerFile(const std::string& path) {
     if (settings == nullptr || settings->outputDevice == nullptr)
         return 0;
     const int32_t previousState = playerState.load();
-    if (!waitUntilOutsideCycle())
+    if (!stopPlayerOutsideCycle())
         return 0;
-    playerState.store(0);
-    if (!waitUntilOutsideCycle())
-        return 0;
-    freePlayerBuffers();
+    playerLeft.reset();
+    playerRight.reset();
     playedFrames.store(0);
     playerLength = 0;
+    playerFileRate = 0;
     if (path.empty() || !readPlayerFile(path))
         return 0;
-    if (waitUntilOutsideCycle())
-        playerState.store(previousState);
+    playerState.store(previousState);
     return playerLength;
 }
 
@@ -163,7 +199,8 @@ bool KsVSTHostInterface::readPlayerFile(const std::string& path) {
     playerRight.reset(new (std::nothrow) float[size_t(frames) + 1]());
     if (!playerLeft || !playerRight ||
         !playerFile->readSamples({playerLeft.get(), playerRight.get()})) {
-        freePlayerBuffers();
+        playerLeft.reset();
+        playerRight.reset();
         return false;
     }
     playerLeft[frames] = playerLeft[0];

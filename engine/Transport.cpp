@@ -3,15 +3,11 @@
 
 #include "KsVSTHostInterface.h"
 
-#include "Clock.h"
-
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr int kTempoAttempts = 52;
-constexpr uint32_t kTempoRetryMs = 5;
 constexpr double kClockTickPpq = 0.0416666679084301;        // 1/24 in single precision
 constexpr double kUnchangedClockPpq = 0.010416666977107525; // 1/96 in single precision
 constexpr int32_t kClocksPerBeat = 24;
@@ -24,53 +20,63 @@ void setPlayingBit(VstTimeInfo& time, bool playing) {
         time.flags &= ~kVstTransportPlaying;
 }
 
-} // namespace
+// A tempo the position can advance by: a NaN, infinite, zero or negative one
+// would spoil the position for good.
+bool isUsableTempo(double bpm) {
+    return std::isfinite(bpm) && bpm > 0.0;
+}
 
-void KsVSTHostInterface::setTempo(double bpm) {
-    if (bpm == tempo.load())
-        return;
-    for (int attempt = 0; attempt < kTempoAttempts; ++attempt) {
-        if (!(inCycle.load() && tempoPending.load())) {
-            tempo.store(bpm);
-            tempoPending.store(true);
-            return;
-        }
-        platform::sleepMs(kTempoRetryMs);
+void addTo(std::atomic<double>& value, double amount) {
+    double current = value.load();
+    while (!value.compare_exchange_weak(current, current + amount)) {
     }
 }
 
-// The MIDI thread's way to change the tempo: it never sleeps. The tempo is
-// one atomic value, so a change that overtakes a pending one replaces it.
+} // namespace
+
+// Every change is stored before it is published, and the cycle applies the
+// tempo current when it takes the flag: a change overtaking a pending one
+// simply replaces it, so nobody has to wait for the cycle.
+void KsVSTHostInterface::setTempo(double bpm) {
+    requestTempo(bpm);
+}
+
 void KsVSTHostInterface::requestTempo(double bpm) {
-    if (bpm == tempo.load())
+    if (!isUsableTempo(bpm) || bpm == tempo.load())
         return;
     tempo.store(bpm);
     tempoPending.store(true);
 }
 
+// `transportRequested` is the transport wanted once every request is applied;
+// exchanging it tells whether this request changes anything, and only a
+// change is published.
 void KsVSTHostInterface::setTransport(bool playing) {
-    if (hostLib != nullptr) {
-        const bool bitSet = (hostLib->record.timeInfo.flags & kVstTransportPlaying) != 0;
-        if (playing != bitSet)
-            transportPending.store(true);
-    }
-    transportRequested.store(playing);
+    if (transportRequested.exchange(playing) != playing)
+        transportPending.store(true);
+}
+
+// Opcode 53 from the plug-in, on whatever thread it calls from: the cycle
+// applies it like any other request, so only the cycle writes `timeInfo`.
+void KsVSTHostInterface::transportHook(bool playing, void* engine) {
+    static_cast<KsVSTHostInterface*>(engine)->setTransport(playing);
 }
 
 void KsVSTHostInterface::applyPendingTransportAndTempo() {
     VstTimeInfo& time = hostLib->record.timeInfo;
-    if (transportPending.load()) {
+    // Flags are read before they are exchanged: a locked exchange in every
+    // block would cost more than the rare request it looks for.
+    if (transportPending.load(std::memory_order_relaxed) && transportPending.exchange(false)) {
         const bool playing = transportRequested.load();
         setPlayingBit(time, playing);
+        transportPlaying.store(playing, std::memory_order_relaxed);
         if (playing)
             ppqPos.store(0.0);
-        transportPending.store(false);
     }
-    if (tempoPending.load()) {
+    if (tempoPending.load(std::memory_order_relaxed) && tempoPending.exchange(false)) {
         const double bpm = tempo.load();
         ppqPerSample = 1.0 / (outputSampleRate() / (bpm * (1.0 / 60.0)));
         time.tempo = bpm;
-        tempoPending.store(false);
     }
 }
 
@@ -83,9 +89,9 @@ void KsVSTHostInterface::writeHostPosition() {
     const double clock = clockPpq.load();
     if (clock < 0.0)
         return;
-    if (clock != lastClockPpq) {
+    if (clock != lastClockPpq.load()) {
         time.ppqPos = clock;
-        lastClockPpq = clock;
+        lastClockPpq.store(clock);
     } else {
         time.ppqPos = clock + kUnchangedClockPpq;
     }
@@ -93,7 +99,7 @@ void KsVSTHostInterface::writeHostPosition() {
 
 void KsVSTHostInterface::tempoHook(double bpm, void* engine) {
     auto* self = static_cast<KsVSTHostInterface*>(engine);
-    if (bpm == self->tempo.load())
+    if (!isUsableTempo(bpm) || bpm == self->tempo.load())
         return;
     self->requestTempo(bpm);
     self->settings->tempo.store(bpm);
@@ -117,7 +123,7 @@ void KsVSTHostInterface::handleSystemMessage(const MidiMessage& message,
         clockCount = 0;
         const double start = getTempo() / 60000.0 * device.delay;
         clockPpq.store(start);
-        lastClockPpq = start - 1.0;
+        lastClockPpq.store(start - 1.0);
         ppqPos.store(0.0);
         setTransport(true);
         break;
@@ -134,7 +140,7 @@ void KsVSTHostInterface::handleSystemMessage(const MidiMessage& message,
 }
 
 void KsVSTHostInterface::handleClock(const MidiMessage& message, const MidiDeviceSettings& device) {
-    const bool playing = (hostLib->record.timeInfo.flags & kVstTransportPlaying) != 0;
+    const bool playing = transportPlaying.load(std::memory_order_relaxed);
     if ((device.syncWhilePlaying || !playing) && message.deltaMs > 0.0) {
         clockAccumulatedMs += message.deltaMs;
         if (++clockCount == kClocksPerBeat) {
@@ -147,7 +153,7 @@ void KsVSTHostInterface::handleClock(const MidiMessage& message, const MidiDevic
             }
         }
     }
-    clockPpq.store(clockPpq.load() + kClockTickPpq);
+    addTo(clockPpq, kClockTickPpq);
 }
 
 // A message matching the learned trigger taps; a controller taps only on a

@@ -62,7 +62,9 @@ VstIntPtr setHostTempo(HostRecord* record, float bpm) {
 }
 
 VstIntPtr setHostTransport(HostRecord* record, VstInt32 playing) {
-    if (record != nullptr) {
+    if (record != nullptr && record->transportHook != nullptr) {
+        record->transportHook(playing != 0, record->transportUserData);
+    } else if (record != nullptr) {
         if (playing != 0)
             record->timeInfo.flags |= kVstTransportPlaying;
         else
@@ -97,6 +99,8 @@ void HostRecord::clearHooks() {
     tempoUserData = nullptr;
     resizeHook = nullptr;
     resizeUserData = nullptr;
+    transportHook = nullptr;
+    transportUserData = nullptr;
 }
 
 namespace hostTable {

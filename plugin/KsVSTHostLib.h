@@ -16,6 +16,7 @@
 using MidiOutHook = void (*)(const VstMidiEvent& event, void* userData);
 using TempoHook = void (*)(double bpm, void* userData);
 using ResizeHook = void (*)(void* userData);
+using TransportHook = void (*)(bool playing, void* userData);
 
 // What the host callback answers a plug-in from: its time info and the hooks
 // through which the engine and the main window hear the plug-in.
@@ -29,6 +30,10 @@ struct HostRecord {
     void* tempoUserData = nullptr;
     ResizeHook resizeHook = nullptr;
     void* resizeUserData = nullptr;
+    // With a transport hook the engine applies the plug-in's transport
+    // requests itself, in its cycle; without one they change `timeInfo` here.
+    TransportHook transportHook = nullptr;
+    void* transportUserData = nullptr;
 
     void clearHooks();
 };

@@ -146,6 +146,18 @@ TEST_F(AudioStartTest, OwnThreadDriverStartsAndStops) {
     EXPECT_GE(processInfo().processCalls, 5);
 }
 
+TEST_F(AudioStartTest, AnAsioEntryNeedsAnAsioDriverToStartAndStop) {
+    useManualDevices();
+    std::unique_ptr<KsAudioBase> kept = std::move(drivers->asio);
+    EXPECT_FALSE(engine.startAudio()) << "no ASIO driver in the pair";
+    drivers->asio = std::move(kept);
+    ASSERT_TRUE(engine.startAudio());
+    kept = std::move(drivers->asio);
+    engine.stopAudio();
+    EXPECT_FALSE(engine.running.load());
+    drivers->asio = std::move(kept);
+}
+
 class InstrumentStartTest : public EngineTest {
 protected:
     InstrumentStartTest() : EngineTest("KsTestSynth") {}
@@ -200,6 +212,51 @@ TEST_F(StreamThreadTest, AStreamThatWillNotEndBlocksTheNextStart) {
     wasapi->ignoreEnd = false;
     wasapi->forceEnd = false;
     EXPECT_TRUE(engine.startAudio());
+}
+
+// A stream loop that never returns: it keeps calling the engine whatever the
+// engine answers, until the test lets it go.
+class EndlessLoopDriver : public KsAudioBase {
+public:
+    bool start(AudioDeviceSettings*, AudioDeviceSettings*, AudioCallback cb, void* user) override {
+        float left[64] = {}, right[64] = {};
+        float* pair[2] = {left, right};
+        while (!release.load()) {
+            cb(pair, pair, 64, user);
+            platform::sleepMs(1);
+        }
+        returned.store(true);
+        return true;
+    }
+    void stop() override {}
+    bool matchFormats(AudioDeviceSettings*, AudioDeviceSettings*) override { return true; }
+    bool open(AudioDeviceSettings*, bool) override { return true; }
+
+    std::atomic<bool> release{false};
+    std::atomic<bool> returned{false};
+};
+
+TEST_F(StreamThreadTest, DestructionLeavesAStreamThatNeverEndsBehind) {
+    AudioDriverPair endless(std::make_unique<EndlessLoopDriver>(), nullptr);
+    auto* driver = static_cast<EndlessLoopDriver*>(endless.wasapi.get());
+    settings->outputDevice = addDevice(*driver, audioDeviceWasapiShared, "Stuck", false);
+    auto stuck = std::make_unique<KsVSTHostInterface>();
+    stuck->attach(&lib, &endless, &midi, settings.get());
+    ASSERT_TRUE(stuck->startAudio());
+    stuck->stopAudio();
+    EXPECT_TRUE(stuck->running.load());
+    testing::internal::CaptureStderr();
+    stuck.reset(); // returns, although the stream goes on
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("did not end"), std::string::npos) << log;
+    EXPECT_EQ(lib.record.tempoHook, nullptr) << "no hook leads to the engine that is gone";
+    EXPECT_EQ(lib.record.transportHook, nullptr);
+    const int calls = processInfo().processCalls;
+    platform::sleepMs(20); // the loop calls on, and reaches nothing
+    EXPECT_EQ(processInfo().processCalls, calls);
+    driver->release = true;
+    while (!driver->returned.load())
+        platform::sleepMs(1);
 }
 
 } // namespace

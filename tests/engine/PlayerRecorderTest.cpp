@@ -116,6 +116,43 @@ TEST_F(PlayerRecorderTest, StartBothStartsPlayerAndRecorderInOneCycle) {
     EXPECT_EQ(engine.recordLeft[0], 0.5f);
 }
 
+TEST_F(PlayerRecorderTest, ARewindWhilePlayingTakesEffectAtTheNextCycle) {
+    std::vector<float> ramp(1000);
+    for (size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<float>(i) / 1000.0f;
+    loadSamples(ramp, 48000);
+    ASSERT_TRUE(engine.setPlayerState(1, false));
+    heard();
+    EXPECT_EQ(heard()[0], ramp[64]);
+    engine.rewindPlayer();
+    EXPECT_EQ(engine.playedFrames.load(), 0u);
+    EXPECT_EQ(heard()[0], ramp[0]);
+    EXPECT_EQ(heard()[0], ramp[64]);
+}
+
+// Freeing stops what reads the arrays, and a start request that arrives for
+// a player stopped in the meantime leaves it stopped.
+TEST_F(PlayerRecorderTest, FreeingWhilePlayingOrArmedNeverLeavesACycleWithoutArrays) {
+    loadSamples(std::vector<float>(1000, 0.5f), 48000);
+    ASSERT_TRUE(engine.setPlayerState(1, true));
+    ASSERT_TRUE(engine.setRecorderState(1, 1000));
+    engine.freePlayerBuffers();
+    engine.freeRecorderBuffers();
+    EXPECT_EQ(engine.playerState.load(), 0);
+    EXPECT_EQ(engine.recorderState.load(), 0);
+    EXPECT_EQ(heard()[0], 0.25f) << "the live input";
+
+    loadSamples(std::vector<float>(1000, 0.5f), 48000);
+    ASSERT_TRUE(engine.setPlayerState(2, false));
+    ASSERT_TRUE(engine.setRecorderState(2, 1000));
+    engine.startBothRequest = true;
+    ASSERT_TRUE(engine.setPlayerState(0, false));
+    engine.freePlayerBuffers();
+    EXPECT_EQ(heard()[0], 0.25f);
+    EXPECT_EQ(engine.playerState.load(), 0);
+    EXPECT_EQ(engine.recorderState.load(), 1) << "the armed recorder starts";
+}
+
 TEST_F(PlayerRecorderTest, WithoutAnOutputNothingStarts) {
     loadSamples({0.1f}, 48000);
     settings->outputDevice = nullptr;
@@ -170,6 +207,7 @@ TEST_F(PlayerFileTest, ReloadingKeepsThePlayerState) {
 TEST_F(PlayerFileTest, AFailedLoadLeavesNoPlayer) {
     ASSERT_GT(engine.loadPlayerFile(soxFile("wav-s16-stereo.wav")), 0u);
     EXPECT_EQ(engine.loadPlayerFile(soxFile("missing.wav")), 0u);
+    EXPECT_EQ(engine.playerFileSampleRate(), 0) << "no file, no rate";
     EXPECT_EQ(engine.loadPlayerFile(""), 0u);
     EXPECT_FALSE(engine.setPlayerState(1, false));
     settings->outputDevice = nullptr;

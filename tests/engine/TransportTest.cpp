@@ -1,5 +1,7 @@
 #include "EngineTestSupport.h"
 
+#include <cmath>
+
 namespace {
 
 class TransportTest : public EngineTest {
@@ -59,6 +61,19 @@ TEST_F(TransportTest, PluginTempoIsKeptAndSavedOnTheWindowThread) {
     EXPECT_EQ(reread.tempo.load(), 98.0);
 }
 
+TEST_F(TransportTest, UnusableTempoFromThePluginIsIgnored) {
+    const float unusable[] = {std::nanf(""), INFINITY, -INFINITY, 0.0f, -120.0f};
+    for (const float bpm : unusable) {
+        control.queueHostCall(lib.effect, {audioMasterSetHostTempo, 0, 0, bpm, {}, false, false});
+        asio->runBlocks(2);
+        EXPECT_EQ(engine.getTempo(), 120.0) << bpm;
+        EXPECT_EQ(seen().tempo, 120.0) << bpm;
+        EXPECT_DOUBLE_EQ(engine.ppqPerSample, 2.0 / 48000.0) << bpm;
+        EXPECT_EQ(settings->tempo.load(), 120.0) << bpm;
+        EXPECT_FALSE(engine.saveSettingsIfRequested()) << bpm;
+    }
+}
+
 TEST_F(TransportTest, PluginTransportOpcodeIsComparedAtTheNextRequest) {
     control.queueHostCall(lib.effect, {audioMasterSetHostTransport, 1, 0, 0.0f, {}, false, false});
     asio->runBlocks(2);
@@ -108,6 +123,34 @@ TEST_F(MidiClockTest, SyncDelayMovesTheStartAhead) {
     midi.receive(0xFA, 0, 0, 1.0, 1);
     asio->runBlocks(1);
     EXPECT_DOUBLE_EQ(seen().ppqPos, 0.5); // 250 ms at 120 BPM
+}
+
+// MIDI Start, clock and Stop arrive on the MIDI thread while an audio thread
+// runs cycles: the clock position and the transport are shared safely, and
+// the last Stop stops the transport.
+TEST_F(MidiClockTest, ClockFromTheMidiThreadMeetsRunningCycles) {
+    auto threaded = std::make_unique<CallbackDriver>(true);
+    CallbackDriver* driver = threaded.get();
+    drivers->asio = std::move(threaded);
+    asio = driver;
+    useManualDevices();
+    ASSERT_TRUE(engine.startAudio());
+    std::thread midiThread([&] {
+        for (int beat = 0; beat < 200; ++beat) {
+            midi.receive(0xFA, 0, 0, 1.0, 1);
+            for (int tick = 0; tick < 24; ++tick)
+                midi.receive(0xF8, 0, 0, 500.0 / 24.0, 1);
+            midi.receive(0xFC, 0, 0, 1.0, 1);
+        }
+    });
+    midiThread.join();
+    const int blocks = driver->blocks.load();
+    while (driver->blocks.load() < blocks + 2)
+        platform::sleepMs(1);
+    engine.stopAudio();
+    EXPECT_FALSE(engine.transportPlaying.load());
+    EXPECT_EQ(lib.record.timeInfo.flags & kVstTransportPlaying, 0);
+    EXPECT_EQ(engine.getTempo(), 120.0);
 }
 
 class TapTest : public EngineTest {
