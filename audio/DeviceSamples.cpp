@@ -1,11 +1,44 @@
 #include "DeviceSamples.h"
 #include "DeviceSamplesAvx2.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+namespace {
+
+enum Avx2State : int { avx2Unknown, avx2Off, avx2On };
+std::atomic<int> avx2State{avx2Unknown};
+
+// Compiled for the baseline processor, so asking is safe on any of them.
+bool processorHasAvx2() {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+// Asked at the first conversion, never before the program's own code runs.
+// Every thread that races here finds the same answer.
+bool avx2StepsEnabled() {
+    int state = avx2State.load(std::memory_order_relaxed);
+    if (state == avx2Unknown) {
+        state = processorHasAvx2() ? avx2On : avx2Off;
+        avx2State.store(state, std::memory_order_relaxed);
+    }
+    return state == avx2On;
+}
+
+void enableAvx2Steps(bool enabled) {
+    avx2State.store(enabled && processorHasAvx2() ? avx2On : avx2Off, std::memory_order_relaxed);
+}
 
 namespace {
 
@@ -105,9 +138,6 @@ bool isPlainStereo(const ChannelMap& map) {
 // the same arithmetic as the scalar samples (multiply in float, truncate).
 // The tail of a block that is not a multiple of four goes the scalar way.
 
-// Asked once, before any stream runs.
-const bool kHasAvx2 = processorHasAvx2();
-
 // min(x, 1) takes its second operand when x is NaN, so NaN becomes +1.0.
 inline __m128 clampToFullScale4(__m128 x) {
     return _mm_max_ps(_mm_min_ps(x, _mm_set1_ps(1.0f)), _mm_set1_ps(-1.0f));
@@ -128,7 +158,7 @@ size_t renderStereoVector(const float*, const float*, size_t, unsigned char*) {
 template <>
 size_t renderStereoVector<Float32Sample>(const float* left, const float* right, size_t frames,
                                          unsigned char* out) {
-    size_t i = kHasAvx2 ? renderStereoFloat32Avx2(left, right, frames, out) : 0;
+    size_t i = avx2StepsEnabled() ? renderStereoFloat32Avx2(left, right, frames, out) : 0;
     for (; i + 4 <= frames; i += 4) {
         const __m128 l = clampToFullScale4(_mm_loadu_ps(left + i));
         const __m128 r = clampToFullScale4(_mm_loadu_ps(right + i));
@@ -142,7 +172,7 @@ template <>
 size_t renderStereoVector<Int16Sample>(const float* left, const float* right, size_t frames,
                                        unsigned char* out) {
     const __m128 scale = _mm_set1_ps(32767.0f);
-    size_t i = kHasAvx2 ? renderStereoInt16Avx2(left, right, frames, out) : 0;
+    size_t i = avx2StepsEnabled() ? renderStereoInt16Avx2(left, right, frames, out) : 0;
     for (; i + 4 <= frames; i += 4) {
         const __m128i l =
             _mm_cvttps_epi32(_mm_mul_ps(clampToFullScale4(_mm_loadu_ps(left + i)), scale));
@@ -157,7 +187,7 @@ size_t renderStereoVector<Int16Sample>(const float* left, const float* right, si
 template <>
 size_t renderStereoVector<Int32Sample>(const float* left, const float* right, size_t frames,
                                        unsigned char* out) {
-    size_t i = kHasAvx2 ? renderStereoInt32Avx2(left, right, frames, out) : 0;
+    size_t i = avx2StepsEnabled() ? renderStereoInt32Avx2(left, right, frames, out) : 0;
     for (; i + 4 <= frames; i += 4) {
         const __m128i l = toInt32Saturated4(_mm_loadu_ps(left + i));
         const __m128i r = toInt32Saturated4(_mm_loadu_ps(right + i));
@@ -182,7 +212,7 @@ template <>
 size_t captureStereoVector<Int16Sample>(const unsigned char* packet, size_t frames, float* left,
                                         float* right) {
     const __m128 scale = _mm_set1_ps(1.0f / 32768.0f);
-    size_t i = kHasAvx2 ? captureStereoInt16Avx2(packet, frames, left, right) : 0;
+    size_t i = avx2StepsEnabled() ? captureStereoInt16Avx2(packet, frames, left, right) : 0;
     for (; i + 4 <= frames; i += 4) {
         const __m128i samples = _mm_loadu_si128(reinterpret_cast<const __m128i*>(packet + 4 * i));
         // Each 16-bit sample to the top of a 32-bit lane, then shifted down with its sign.
@@ -198,7 +228,7 @@ template <>
 size_t captureStereoVector<Int32Sample>(const unsigned char* packet, size_t frames, float* left,
                                         float* right) {
     const __m128 scale = _mm_set1_ps(1.0f / 2147483648.0f);
-    size_t i = kHasAvx2 ? captureStereoInt32Avx2(packet, frames, left, right) : 0;
+    size_t i = avx2StepsEnabled() ? captureStereoInt32Avx2(packet, frames, left, right) : 0;
     for (; i + 4 <= frames; i += 4) {
         const auto* at = reinterpret_cast<const __m128i*>(packet + 8 * i);
         storeDeinterleaved(_mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(at)), scale),

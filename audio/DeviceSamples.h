@@ -37,6 +37,13 @@ struct ChannelMap {
     int32_t right = 1;
 };
 
+// Whether the stereo conversions take their AVX2 steps: the processor is
+// asked at the first conversion (never at static start-up, where a processor
+// without AVX2 must not meet code built for it). Tests turn the steps off
+// to check the baseline ones; they are never turned on without AVX2.
+bool avx2StepsEnabled();
+void enableAvx2Steps(bool enabled);
+
 // Converts at most `capacity` frames of a captured packet into the arrays;
 // the number of frames written.
 uint32_t convertCapture(DeviceSampleType type, const unsigned char* packet, uint32_t frames,

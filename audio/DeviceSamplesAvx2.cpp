@@ -1,6 +1,8 @@
 // Eight frames a step for the commonest stereo conversions, on processors
 // with AVX2 (chosen at run time). Only intrinsics live in this file, so no
-// inline function compiled for AVX2 can stand in for a plain one elsewhere.
+// inline function compiled for AVX2 can stand in for a plain one elsewhere,
+// and nothing here runs before it is chosen: no static initialiser, no
+// processor check.
 // Each function converts whole steps and returns how many frames it did;
 // the caller finishes the rest.
 
@@ -17,11 +19,6 @@ inline __m256 clampToFullScale8(__m256 x) {
 }
 
 } // namespace
-
-bool processorHasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
 
 size_t renderStereoInt16Avx2(const float* left, const float* right, size_t frames,
                              unsigned char* out) {
@@ -112,9 +109,6 @@ size_t captureStereoInt32Avx2(const unsigned char* packet, size_t frames, float*
 }
 
 #else
-bool processorHasAvx2() {
-    return false;
-}
 size_t renderStereoInt16Avx2(const float*, const float*, size_t, unsigned char*) {
     return 0;
 }

@@ -1,11 +1,11 @@
 #pragma once
 
 // AVX2 steps of the stereo conversions; call them only when the processor
-// has AVX2 (`processorHasAvx2`). Each returns the frames it converted.
+// has AVX2 (`avx2StepsEnabled`, asked by code built for the baseline). Each
+// returns the frames it converted.
 
 #include <cstddef>
 
-bool processorHasAvx2();
 size_t renderStereoInt16Avx2(const float* left, const float* right, size_t frames,
                              unsigned char* out);
 size_t renderStereoInt32Avx2(const float* left, const float* right, size_t frames,

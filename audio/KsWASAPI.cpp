@@ -12,6 +12,8 @@ constexpr int32_t kSharedBufferFrames = 1024;
 constexpr size_t kMaxTextBytes = 255;
 constexpr size_t kMaxFormatBytes = 40;
 constexpr size_t kPlainFormatBytes = 16;
+constexpr size_t kExtraSizeOffset = 16; // cbSize, the bytes that follow the first 18
+constexpr size_t kFormatHeadBytes = 18;
 constexpr size_t kExtensibleFormatBytes = 40;
 constexpr uint16_t kTagExtensible = 0xFFFE;
 constexpr uint16_t kTagFloat = 3;
@@ -41,6 +43,19 @@ DeviceFormat formatFacts(const std::vector<unsigned char>& format) {
     if (!readDeviceFormat(format.data(), format.size(), facts))
         facts = DeviceFormat{};
     return facts;
+}
+
+uint16_t readLe16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+// The system trusts cbSize: it must not claim bytes the cut copy lacks.
+void clampExtraSize(std::vector<unsigned char>& format) {
+    if (format.size() < kFormatHeadBytes)
+        return;
+    const auto held = static_cast<uint16_t>(format.size() - kFormatHeadBytes);
+    if (readLe16(format.data() + kExtraSizeOffset) > held)
+        writeLe16(format.data() + kExtraSizeOffset, held);
 }
 
 // Channel n (from 1) of an endpoint: its description, the direction and n.
@@ -162,6 +177,7 @@ bool KsWASAPI::readStreamFormat(Endpoint& endpoint, std::vector<unsigned char>& 
         return false;
     if (format.size() > kMaxFormatBytes)
         format.resize(kMaxFormatBytes);
+    clampExtraSize(format);
     return format.size() >= kPlainFormatBytes;
 }
 
@@ -200,9 +216,36 @@ bool KsWASAPI::initializeRender(const AudioDeviceSettings& device, AudioClient& 
     return succeeded(result) && succeeded(client.getRenderService(service));
 }
 
+bool KsWASAPI::StreamOwner::is(const AudioDeviceSettings& device) const {
+    return id == device.id && type == device.type;
+}
+
+void KsWASAPI::releaseCapture() {
+    captureService.reset();
+    captureClient.reset();
+    captureOwner = StreamOwner{};
+}
+
+void KsWASAPI::releaseRender() {
+    renderService.reset();
+    renderClient.reset();
+    renderOwner = StreamOwner{};
+}
+
+// Kept stream objects serve only the entry they were made for: another
+// device (or the same one in the other mode) gets streams of its own.
+void KsWASAPI::keepStreamsOnlyFor(const AudioDeviceSettings& device, bool capture) {
+    if (capture && (captureClient || captureService) && !captureOwner.is(device))
+        releaseCapture();
+    if (!capture && (renderClient || renderService) && !renderOwner.is(device))
+        releaseRender();
+}
+
 bool KsWASAPI::open(AudioDeviceSettings* device, bool probeOnly) {
     if (device == nullptr)
         return false;
+    if (!probeOnly)
+        keepStreamsOnlyFor(*device, device->isInput);
     if (device->infoValid)
         return true;
     // A container the stream cannot convert is refused here, not at the
@@ -222,13 +265,10 @@ bool KsWASAPI::openShared(AudioDeviceSettings& device, bool probeOnly) {
     std::unique_ptr<AudioClient> client;
     std::vector<unsigned char> format;
     if (!probeOnly) { // replaced on success, cleared on failure
-        if (device.isInput) {
-            captureService.reset();
-            captureClient.reset();
-        } else {
-            renderService.reset();
-            renderClient.reset();
-        }
+        if (device.isInput)
+            releaseCapture();
+        else
+            releaseRender();
     }
     if (endpoint == nullptr || !succeeded(endpoint->activate(client)) ||
         !readStreamFormat(*endpoint, format) ||
@@ -245,12 +285,15 @@ bool KsWASAPI::openShared(AudioDeviceSettings& device, bool probeOnly) {
     if (succeeded(client->getBufferSize(frames)))
         device.bufferSize = static_cast<int32_t>(frames);
     if (!probeOnly) {
+        const StreamOwner owner{device.id, device.type};
         if (device.isInput) {
             captureClient = std::move(client);
             captureService = std::move(capture);
+            captureOwner = owner;
         } else {
             renderClient = std::move(client);
             renderService = std::move(render);
+            renderOwner = owner;
         }
     }
     return true;
@@ -261,15 +304,15 @@ void KsWASAPI::stop() {
 }
 
 void KsWASAPI::releaseStreams() {
-    captureService.reset();
-    renderService.reset();
-    captureClient.reset();
-    renderClient.reset();
+    releaseCapture();
+    releaseRender();
 }
 
 // Activates and initialises what the stream of one direction still lacks
 // and fixes what the loop needs to know of it.
 bool KsWASAPI::prepareStream(const AudioDeviceSettings& device, bool capture, StreamSide& side) {
+    keepStreamsOnlyFor(device, capture);
+    (capture ? captureOwner : renderOwner) = StreamOwner{device.id, device.type};
     std::unique_ptr<Endpoint> endpoint = findEndpoint(device);
     std::unique_ptr<AudioClient>& client = capture ? captureClient : renderClient;
     std::vector<unsigned char> format;
@@ -310,8 +353,7 @@ bool KsWASAPI::start(AudioDeviceSettings* inputDevice, AudioDeviceSettings* outp
             return false;
         }
     } else {
-        captureService.reset();
-        captureClient.reset();
+        releaseCapture();
     }
     const int32_t frames =
         std::max(inputDevice ? inputDevice->bufferSize : 0, outputDevice->bufferSize);
@@ -350,11 +392,14 @@ KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide&
         if (!succeeded(captureService->getNextPacketSize(packetFrames)) || packetFrames == 0)
             continue;
         unsigned char* packet = nullptr;
-        if (!succeeded(captureService->getBuffer(packet, packetFrames)))
+        uint32_t flags = 0;
+        if (!succeeded(captureService->getBuffer(packet, packetFrames, flags)))
             return LoopEnd::failure;
         const uint32_t frames =
-            convertCapture(input.sampleType, packet, packetFrames, input.channels,
-                           channelBuffers[0], channelBuffers[1], capacity);
+            (flags & kBufferFlagSilent) != 0
+                ? silenceChannelBuffers(std::min(packetFrames, capacity))
+                : convertCapture(input.sampleType, packet, packetFrames, input.channels,
+                                 channelBuffers[0], channelBuffers[1], capacity);
         captureService->releaseBuffer(packetFrames);
         continueStream = callback(channelBuffers, channelBuffers, frames, userData);
         if (!event.wait(kEventWaitMs))
@@ -363,6 +408,12 @@ KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide&
             return LoopEnd::failure;
     }
     return LoopEnd::orderly;
+}
+
+uint32_t KsWASAPI::silenceChannelBuffers(uint32_t frames) {
+    std::fill_n(channelBuffers[0], frames, 0.0f);
+    std::fill_n(channelBuffers[1], frames, 0.0f);
+    return frames;
 }
 
 // The output of one captured packet; a full shared buffer or a system

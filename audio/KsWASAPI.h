@@ -41,6 +41,12 @@ private:
         bool shared = true;
     };
     enum class LoopEnd { orderly, failure };
+    // The entry a direction's kept stream objects were made for.
+    struct StreamOwner {
+        std::string id;
+        int32_t type = 0;
+        bool is(const AudioDeviceSettings& device) const;
+    };
 
     void enumerate(wasapi::Flow flow);
     void listEndpoint(wasapi::Endpoint& endpoint, wasapi::Flow flow, const std::wstring& defaultId,
@@ -61,12 +67,18 @@ private:
     LoopEnd runRenderLoop(wasapi::StreamEvent& event, const StreamSide& output,
                           AudioCallback callback, void* userData);
     bool renderPacket(const StreamSide& output, uint32_t frames);
+    uint32_t silenceChannelBuffers(uint32_t frames);
     bool endInOrder();
     void releaseStreams();
+    void releaseCapture();
+    void releaseRender();
+    void keepStreamsOnlyFor(const AudioDeviceSettings& device, bool capture);
     bool rewriteFormat(const AudioDeviceSettings& target, const AudioDeviceSettings& source,
                        AudioDeviceSettings& targetEntry);
 
     std::unique_ptr<wasapi::System> system;
+    StreamOwner captureOwner;
+    StreamOwner renderOwner;
 };
 
 // Rewrites a stored device format for another rate and container size: the

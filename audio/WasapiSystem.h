@@ -52,7 +52,9 @@ class CaptureService {
 public:
     virtual ~CaptureService() = default;
     virtual Result getNextPacketSize(uint32_t& frames) = 0;
-    virtual Result getBuffer(unsigned char*& data, uint32_t& frames) = 0;
+    // `flags` may hold kBufferFlagSilent: the packet is silence, whatever
+    // its bytes hold.
+    virtual Result getBuffer(unsigned char*& data, uint32_t& frames, uint32_t& flags) = 0;
     virtual Result releaseBuffer(uint32_t frames) = 0;
 };
 
@@ -60,6 +62,8 @@ class AudioClient {
 public:
     virtual ~AudioClient() = default;
     virtual Result getDevicePeriod(Duration& minimumPeriod) = 0;
+    // `format` holds at most 40 bytes, and its own length (cbSize) never
+    // claims more than it holds.
     virtual Result initialize(ShareMode mode, uint32_t streamFlags, Duration bufferDuration,
                               Duration periodicity, const std::vector<unsigned char>& format) = 0;
     virtual Result getBufferSize(uint32_t& frames) = 0;

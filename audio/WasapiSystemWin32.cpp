@@ -92,13 +92,14 @@ public:
         frames = size;
         return result;
     }
-    Result getBuffer(unsigned char*& data, uint32_t& frames) override {
+    Result getBuffer(unsigned char*& data, uint32_t& frames, uint32_t& flags) override {
         BYTE* buffer = nullptr;
         UINT32 count = 0;
-        DWORD flags = 0;
-        const HRESULT result = capture->GetBuffer(&buffer, &count, &flags, nullptr, nullptr);
+        DWORD packetFlags = 0;
+        const HRESULT result = capture->GetBuffer(&buffer, &count, &packetFlags, nullptr, nullptr);
         data = buffer;
         frames = count;
+        flags = packetFlags;
         return result;
     }
     Result releaseBuffer(uint32_t frames) override { return capture->ReleaseBuffer(frames); }
@@ -120,7 +121,8 @@ public:
     Result initialize(ShareMode mode, uint32_t streamFlags, Duration bufferDuration,
                       Duration periodicity, const std::vector<unsigned char>& format) override {
         // The system reads the format's own length (cbSize) past the first
-        // 18 bytes; a copy of 40 bytes never lets it read beyond the blob.
+        // 18 bytes; the driver clamps it to what the format holds, and a
+        // zeroed copy of 40 bytes never lets the system read beyond it.
         unsigned char bytes[40] = {};
         memcpy(bytes, format.data(), format.size() < sizeof bytes ? format.size() : sizeof bytes);
         return client->Initialize(static_cast<AUDCLNT_SHAREMODE>(mode), streamFlags, bufferDuration,

@@ -114,16 +114,18 @@ bool KsAudioFileBase::readSamples(const StereoBuffer& buffer) {
     return true;
 }
 
-void KsAudioFileBase::close() {
+// A full disk often shows only when the last bytes are flushed or the file
+// is closed: both results count.
+bool KsAudioFileBase::close() {
     if (file == nullptr)
-        return;
-    if (writeMode)
-        std::fflush(file);
-    std::fclose(file);
+        return true;
+    const bool flushed = !writeMode || std::fflush(file) == 0;
+    const bool closed = std::fclose(file) == 0;
     file = nullptr;
     bitsPerSample = 0;
     dataOffset = 0;
     frameCount = 0;
+    return flushed && closed;
 }
 
 bool KsAudioFileBase::writeSamples16(const StereoBuffer& buffer, uint32_t frames, bool closeAfter) {
@@ -135,10 +137,11 @@ bool KsAudioFileBase::writeSamples16(const StereoBuffer& buffer, uint32_t frames
         interleaveInt16(buffer.left + done, buffer.right + done, count, bigEndian != 0, block);
         if (!writeBytes(block, count * 4u))
             return false;
-        std::fflush(file);
+        if (std::fflush(file) != 0) {
+            close();
+            return false;
+        }
         done += count;
     }
-    if (closeAfter)
-        close();
-    return true;
+    return !closeAfter || close();
 }

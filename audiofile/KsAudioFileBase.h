@@ -58,10 +58,12 @@ public:
     virtual bool writeHeader(uint32_t frames, uint32_t rate) = 0;
     // Reads every frame, converted to float, into the buffer from index 0.
     virtual bool readSamples(const StereoBuffer& buffer);
-    virtual void close();
+    // Closes the file (flushed first when written); false when the flush or
+    // the close failed, so the written file is incomplete.
+    virtual bool close();
 
     // Appends frames as interleaved 16-bit stereo; closes the file after the
-    // last block when asked.
+    // last block when asked. False when any write, flush or the close failed.
     bool writeSamples16(const StereoBuffer& buffer, uint32_t frames, bool closeAfter);
 
     std::FILE* file = nullptr;
@@ -90,7 +92,8 @@ protected:
 };
 
 // Replaces the object in `slot` by the reader its path calls for (the last
-// character, lower-cased: 'v' WAV, 'f' AIFF, else the decoder) and opens it.
+// character, lower-cased: 'v' WAV, 'f' AIFF, else the decoder; an ending
+// ".aifc" in any case is AIFF as well) and opens it.
 // The frame count, 0 on failure; the object stays in the slot either way.
 uint32_t createReaderForPath(std::unique_ptr<KsAudioFileBase>& slot, const std::string& path);
 

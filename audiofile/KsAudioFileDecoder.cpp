@@ -8,6 +8,7 @@
 #include <mmsystem.h>
 #include <msacm.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <new>
@@ -84,9 +85,21 @@ struct AcmStream {
     }
 };
 
+// The codec sizes the destination from the bit rate of the first frame,
+// which in a file of variable bit rate falls short: the frames present set
+// the size it needs at least (and one more frame for the codec's delay).
+DWORD destinationBytes(DWORD codecSize, uint64_t streamFrames, const WAVEFORMATEX& pcm) {
+    constexpr uint64_t kDelayFrames = 1152;
+    const uint64_t needed = (streamFrames + kDelayFrames) * pcm.nChannels * 2u;
+    if (needed > std::numeric_limits<DWORD>::max())
+        return 0; // more than one conversion can deliver
+    return std::max(codecSize, static_cast<DWORD>(needed));
+}
+
 // Converts the whole source in one call; the PCM bytes it produced.
-bool convertToPcm(MPEGLAYER3WAVEFORMAT& source, WAVEFORMATEX& pcm, unsigned char* bytes,
-                  size_t size, std::unique_ptr<unsigned char[]>& out, DWORD& used) {
+bool convertToPcm(MPEGLAYER3WAVEFORMAT& source, uint64_t streamFrames, WAVEFORMATEX& pcm,
+                  unsigned char* bytes, size_t size, std::unique_ptr<unsigned char[]>& out,
+                  DWORD& used) {
     pcm = WAVEFORMATEX{};
     pcm.wFormatTag = WAVE_FORMAT_PCM;
     if (acmFormatSuggest(nullptr, &source.wfx, &pcm, sizeof(pcm), ACM_FORMATSUGGESTF_WFORMATTAG) !=
@@ -101,8 +114,10 @@ bool convertToPcm(MPEGLAYER3WAVEFORMAT& source, WAVEFORMATEX& pcm, unsigned char
         return false;
     DWORD outSize = 0;
     if (acmStreamSize(stream.handle, static_cast<DWORD>(size), &outSize, ACM_STREAMSIZEF_SOURCE) !=
-            0 ||
-        outSize == 0)
+        0)
+        return false;
+    outSize = destinationBytes(outSize, streamFrames, pcm);
+    if (outSize == 0)
         return false;
     out.reset(new (std::nothrow) unsigned char[outSize]);
     if (!out)
@@ -178,7 +193,8 @@ uint32_t KsAudioFileDecoder::decode(const StereoBuffer* out, uint32_t maxFrames)
     WAVEFORMATEX pcm{};
     std::unique_ptr<unsigned char[]> decoded;
     DWORD used = 0;
-    if (!convertToPcm(source, pcm, bytes.data() + stream.offset, stream.size, decoded, used))
+    if (!convertToPcm(source, mp3SampleFrames(bytes.data(), stream), pcm,
+                      bytes.data() + stream.offset, stream.size, decoded, used))
         return 0;
     const uint32_t frames = used / (pcm.nChannels * 2u);
     if (out != nullptr && frames > 0)

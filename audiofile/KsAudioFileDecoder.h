@@ -15,7 +15,7 @@ public:
     bool openForWriting(const std::string&, uint32_t, uint32_t) override { return false; }
     bool writeHeader(uint32_t, uint32_t) override { return false; }
     bool readSamples(const StereoBuffer& buffer) override;
-    void close() override {}
+    bool close() override { return true; }
 
     bool mp3CodecFound = false;
     std::string sourcePath;

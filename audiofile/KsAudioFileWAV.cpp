@@ -28,30 +28,26 @@ struct FmtChunk {
 
 } // namespace
 
+// Only plain integers and IEEE floats are samples this reader can convert;
+// mu-law, A-law, ADPCM and the like would play as noise.
 uint32_t wavSampleFormat(uint16_t formatTag, uint16_t channels, uint16_t blockAlign) {
+    if (formatTag != kTagPcm && formatTag != kTagFloat)
+        return sampleFormatNone;
     if (channels < 1 || channels > 2 || blockAlign % channels != 0)
         return sampleFormatNone;
-    const bool stereo = channels == 2;
-    const uint32_t monoOrStereo = stereo ? Stereo8 - Mono8 : 0;
+    const bool isFloat = formatTag == kTagFloat;
+    const uint32_t monoOrStereo = channels == 2 ? Stereo8 - Mono8 : 0;
     switch (blockAlign / channels) {
     case 1:
-        return Mono8 + monoOrStereo;
+        return isFloat ? sampleFormatNone : Mono8 + monoOrStereo;
     case 2:
-        return Mono16 + monoOrStereo;
+        return isFloat ? sampleFormatNone : Mono16 + monoOrStereo;
     case 3:
-        return Mono24 + monoOrStereo;
+        return isFloat ? sampleFormatNone : Mono24 + monoOrStereo;
     case 4:
-        // A stereo frame of 8 bytes must say what it holds; mono takes any
-        // tag other than float as integers.
-        if (stereo && formatTag != kTagPcm && formatTag != kTagFloat)
-            return sampleFormatNone;
-        return (formatTag == kTagFloat ? MonoFloat32 : Mono32) + monoOrStereo;
+        return (isFloat ? MonoFloat32 : Mono32) + monoOrStereo;
     case 8:
-        if (formatTag == kTagPcm)
-            return Mono64 + monoOrStereo;
-        if (formatTag == kTagFloat)
-            return MonoFloat64 + monoOrStereo;
-        return sampleFormatNone;
+        return (isFloat ? MonoFloat64 : Mono64) + monoOrStereo;
     default:
         return sampleFormatNone;
     }
@@ -95,7 +91,11 @@ uint32_t KsAudioFileWAV::openForReading(const std::string& path) {
             sampleRate = static_cast<int32_t>(fmt.rate);
             bitsPerSample = fmt.bits;
             format = wavSampleFormat(fmt.tag, fmt.channels, fmt.blockAlign);
-            if (fmt.rate > 0x7FFFFFFF || !acceptParsedHeader(position + 8, size))
+            if (fmt.rate > 0x7FFFFFFF) {
+                close();
+                return 0;
+            }
+            if (!acceptParsedHeader(position + 8, size))
                 return 0;
             return static_cast<uint32_t>(frameCount);
         }

@@ -13,6 +13,7 @@ public:
 };
 
 // The sample format of a WAV "fmt " description, or 0 when it is none the
-// reader takes. `formatTag` is the real tag (taken from the sub-format of an
-// extensible description).
+// reader takes: tags other than PCM (1) and IEEE float (3) are refused.
+// `formatTag` is the real tag (taken from the sub-format of an extensible
+// description).
 uint32_t wavSampleFormat(uint16_t formatTag, uint16_t channels, uint16_t blockAlign);

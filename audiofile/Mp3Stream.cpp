@@ -1,5 +1,6 @@
 #include "Mp3Stream.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -15,6 +16,9 @@ constexpr int kBitratesMpeg2[16] = {0,  8,  16, 24,  32,  40,  48,  56,
                                     64, 80, 96, 112, 128, 144, 160, 0};
 constexpr int kRatesMpeg1[3] = {44100, 48000, 32000};
 constexpr int kRatesMpeg2[3] = {22050, 24000, 16000};
+
+constexpr uint32_t kSamplesPerFrameMpeg1 = 1152;
+constexpr uint32_t kSamplesPerFrameMpeg2 = 576;
 
 bool readFrameHeader(const unsigned char* h, Mp3Stream& stream) {
     if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
@@ -33,6 +37,17 @@ bool readFrameHeader(const unsigned char* h, Mp3Stream& stream) {
     stream.padding = (h[2] >> 1) & 1;
     stream.channels = (h[3] >> 6) == 3 ? 1 : 2;
     return true;
+}
+
+// Bytes of the frame whose header is at `h` (of the first frame's version),
+// or 0 when no frame of this stream starts there or its length is unknown
+// (a free bitrate).
+size_t frameBytesAt(const unsigned char* h, const Mp3Stream& first) {
+    Mp3Stream frame;
+    if (!readFrameHeader(h, frame) || frame.version != first.version || frame.bitrateKbps == 0)
+        return 0;
+    const int factor = frame.version == 1 ? 144000 : 72000;
+    return static_cast<size_t>(factor * frame.bitrateKbps / frame.sampleRate + frame.padding);
 }
 
 } // namespace
@@ -55,6 +70,27 @@ bool locateMp3Stream(const unsigned char* data, size_t size, Mp3Stream& stream) 
     if (stream.size < kFrameHeaderBytes)
         return false;
     return readFrameHeader(data + stream.offset, stream);
+}
+
+// Steps from frame to frame; where the bytes hold no frame (junk, a broken
+// frame) it searches on for the next header, so what follows still counts.
+// A last frame cut short counts whole: the result is an upper bound.
+uint64_t mp3SampleFrames(const unsigned char* data, const Mp3Stream& stream) {
+    const uint32_t samplesPerFrame =
+        stream.version == 1 ? kSamplesPerFrameMpeg1 : kSamplesPerFrameMpeg2;
+    const unsigned char* at = data + stream.offset;
+    const unsigned char* end = at + stream.size;
+    uint64_t frames = 0;
+    while (end - at >= static_cast<std::ptrdiff_t>(kFrameHeaderBytes)) {
+        const size_t bytes = frameBytesAt(at, stream);
+        if (bytes == 0) {
+            ++at;
+            continue;
+        }
+        frames += samplesPerFrame;
+        at += std::min(bytes, static_cast<size_t>(end - at));
+    }
+    return frames;
 }
 
 uint32_t mp3BlockSize(const Mp3Stream& stream) {

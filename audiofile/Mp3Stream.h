@@ -22,6 +22,12 @@ struct Mp3Stream {
 // layer, a reserved rate.
 bool locateMp3Stream(const unsigned char* data, size_t size, Mp3Stream& stream);
 
+// The sample frames (per channel) of every MPEG frame in the stream: 1152
+// per MPEG-1 frame, 576 per MPEG-2 frame. The first frame's bit rate says
+// nothing about the others in a file of variable bit rate, whose first
+// frame (an information frame) often claims far more than the average.
+uint64_t mp3SampleFrames(const unsigned char* data, const Mp3Stream& stream);
+
 // Bytes of one frame as the codec's block size: bitrate × 1152000 / rate / 8
 // plus the padding byte.
 uint32_t mp3BlockSize(const Mp3Stream& stream);

@@ -236,57 +236,65 @@ std::vector<float> awkwardValues(size_t count) {
 
 } // namespace
 
-// Block lengths that leave tails for every step width (8, 4 and single frames).
+// Block lengths that leave tails for every step width (8, 4 and single
+// frames), with the AVX2 steps (where the processor has them) and without.
 TEST(DeviceSamples, StereoPathsFollowTheSampleRulesForAnyLength) {
-    for (auto type :
-         {DeviceSampleType::int16, DeviceSampleType::int32, DeviceSampleType::float32}) {
-        const size_t bytes = bytesPerDeviceSample(type);
-        for (uint32_t frames : {1u, 3u, 4u, 7u, 8u, 13u, 15u, 16u, 31u, 257u, 1023u}) {
-            SCOPED_TRACE(testing::Message() << "type " << int(type) << ", " << frames << " frames");
-            const std::vector<float> left = awkwardValues(frames);
-            std::vector<float> right = awkwardValues(frames + 5);
-            right.erase(right.begin(), right.begin() + 5);
-            Bytes device(frames * 2 * bytes + 16, 0xEE);
-            ASSERT_TRUE(
-                convertRender(type, left.data(), right.data(), frames, {2, 0, 1}, device.data()));
-            for (uint32_t i = 0; i < frames; ++i) {
-                for (int c = 0; c < 2; ++c) {
-                    int64_t written = 0;
-                    if (bytes == 2) {
-                        int16_t v;
-                        std::memcpy(&v, device.data() + (2 * i + c) * 2, 2);
-                        written = v;
-                    } else {
-                        int32_t v;
-                        std::memcpy(&v, device.data() + (2 * i + c) * 4, 4);
-                        written = v;
+    for (bool avx2 : {true, false}) {
+        enableAvx2Steps(avx2);
+        SCOPED_TRACE(avx2StepsEnabled() ? "AVX2 steps" : "baseline steps");
+        for (auto type :
+             {DeviceSampleType::int16, DeviceSampleType::int32, DeviceSampleType::float32}) {
+            const size_t bytes = bytesPerDeviceSample(type);
+            for (uint32_t frames : {1u, 3u, 4u, 7u, 8u, 13u, 15u, 16u, 31u, 257u, 1023u}) {
+                SCOPED_TRACE(testing::Message()
+                             << "type " << int(type) << ", " << frames << " frames");
+                const std::vector<float> left = awkwardValues(frames);
+                std::vector<float> right = awkwardValues(frames + 5);
+                right.erase(right.begin(), right.begin() + 5);
+                Bytes device(frames * 2 * bytes + 16, 0xEE);
+                ASSERT_TRUE(convertRender(type, left.data(), right.data(), frames, {2, 0, 1},
+                                          device.data()));
+                for (uint32_t i = 0; i < frames; ++i) {
+                    for (int c = 0; c < 2; ++c) {
+                        int64_t written = 0;
+                        if (bytes == 2) {
+                            int16_t v;
+                            std::memcpy(&v, device.data() + (2 * i + c) * 2, 2);
+                            written = v;
+                        } else {
+                            int32_t v;
+                            std::memcpy(&v, device.data() + (2 * i + c) * 4, 4);
+                            written = v;
+                        }
+                        ASSERT_EQ(written, renderRule(type, (c == 0 ? left : right)[i]))
+                            << "frame " << i << " channel " << c;
                     }
-                    ASSERT_EQ(written, renderRule(type, (c == 0 ? left : right)[i]))
-                        << "frame " << i << " channel " << c;
                 }
-            }
-            EXPECT_EQ(device[frames * 2 * bytes], 0xEE) << "wrote past the block";
+                EXPECT_EQ(device[frames * 2 * bytes], 0xEE) << "wrote past the block";
 
-            // Captured back, each sample is the device value scaled to full scale.
-            std::vector<float> capturedLeft(frames + 1, 9.0f), capturedRight(frames + 1, 9.0f);
-            ASSERT_EQ(convertCapture(type, device.data(), frames, {2, 0, 1}, capturedLeft.data(),
-                                     capturedRight.data(), frames),
-                      frames);
-            for (uint32_t i = 0; i < frames; ++i) {
-                for (int c = 0; c < 2; ++c) {
-                    const float got = (c == 0 ? capturedLeft : capturedRight)[i];
-                    float expected = 0.0f;
-                    if (type == DeviceSampleType::int16)
-                        expected = float(renderRule(type, (c == 0 ? left : right)[i])) / 32768.0f;
-                    else if (type == DeviceSampleType::int32)
-                        expected = float(renderRule(type, (c == 0 ? left : right)[i])) *
-                                   (1.0f / 2147483648.0f);
-                    else
-                        expected = clampRule((c == 0 ? left : right)[i]);
-                    ASSERT_EQ(got, expected) << "frame " << i << " channel " << c;
+                // Captured back, each sample is the device value scaled to full scale.
+                std::vector<float> capturedLeft(frames + 1, 9.0f), capturedRight(frames + 1, 9.0f);
+                ASSERT_EQ(convertCapture(type, device.data(), frames, {2, 0, 1},
+                                         capturedLeft.data(), capturedRight.data(), frames),
+                          frames);
+                for (uint32_t i = 0; i < frames; ++i) {
+                    for (int c = 0; c < 2; ++c) {
+                        const float got = (c == 0 ? capturedLeft : capturedRight)[i];
+                        float expected = 0.0f;
+                        if (type == DeviceSampleType::int16)
+                            expected =
+                                float(renderRule(type, (c == 0 ? left : right)[i])) / 32768.0f;
+                        else if (type == DeviceSampleType::int32)
+                            expected = float(renderRule(type, (c == 0 ? left : right)[i])) *
+                                       (1.0f / 2147483648.0f);
+                        else
+                            expected = clampRule((c == 0 ? left : right)[i]);
+                        ASSERT_EQ(got, expected) << "frame " << i << " channel " << c;
+                    }
                 }
+                EXPECT_EQ(capturedLeft[frames], 9.0f);
             }
-            EXPECT_EQ(capturedLeft[frames], 9.0f);
         }
     }
+    enableAvx2Steps(true);
 }

@@ -97,8 +97,9 @@ public:
         frames = std::min(device->pendingCapture, device->periodFrames);
         return kOk;
     }
-    Result getBuffer(unsigned char*& data, uint32_t& frames) override {
+    Result getBuffer(unsigned char*& data, uint32_t& frames, uint32_t& flags) override {
         frames = std::min(device->pendingCapture, device->periodFrames);
+        flags = device->capturesSilence ? kBufferFlagSilent : 0;
         const uint16_t channels = channelsOf(device->format);
         const uint16_t bits = bitsOf(device->format);
         packet.assign(frames * frameBytes(device->format), 0);

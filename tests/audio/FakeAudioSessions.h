@@ -44,6 +44,8 @@ struct FakeEndpoint {
     wasapi::Duration period = 100000; // 10 ms
     // Capture: sample value of channel c in frame n (in the device format).
     std::function<double(uint64_t frame, uint16_t channel)> signal;
+    // Capture: every packet is flagged silent (its bytes still hold the signal).
+    bool capturesSilence = false;
 
     // Records nothing (no log, no rendered samples), so the stream loop can
     // be watched for allocations.

@@ -467,6 +467,100 @@ TEST(KsWASAPIStart, FailuresReleaseEverything) {
     }
 }
 
+// Streams kept from an `open` (or left by a failed start) belong to their
+// entry: another device, or the same device in the other mode, gets its own.
+TEST(KsWASAPIStart, KeptStreamsServeOnlyTheirOwnEntry) {
+    const struct {
+        const char* what;
+        const char* keptId;
+        int32_t keptType;
+        const char* startId;
+        int32_t startType;
+        size_t renderedBy; // the render endpoint that must play
+        int firstActivations;
+    } cases[] = {
+        {"same entry reuses them", "{render-1}", 4, "{render-1}", 4, 0, 1},
+        {"another device", "{render-1}", 4, "{render-2}", 4, 1, 1},
+        {"another device, exclusive", "{render-1}", 4, "{render-2}", 8, 1, 1},
+        {"same device, exclusive", "{render-1}", 4, "{render-1}", 8, 0, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Stream s = makeDriver(twoRenderOneCapture);
+        s.system->endpoints[0][1]->format = fake::formatBytes(1, 2, 44100, 16);
+        AudioDeviceSettings* kept = entry(*s.driver, c.keptId, c.keptType);
+        AudioDeviceSettings* output = entry(*s.driver, c.startId, c.startType);
+        ASSERT_TRUE(s.driver->open(kept, false));
+        Recorder recorder;
+        recorder.endAfter = 2;
+        ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
+        const FakeEndpoint& player = *s.system->endpoints[0][c.renderedBy];
+        const FakeEndpoint& other = *s.system->endpoints[0][1 - c.renderedBy];
+        EXPECT_TRUE(other.rendered.empty());
+        ASSERT_FALSE(player.rendered.empty());
+        EXPECT_EQ(player.initializeCalls.back().mode,
+                  c.startType == 8 ? ShareMode::exclusive : ShareMode::shared);
+        EXPECT_EQ(s.system->endpoints[0][0]->activations, c.firstActivations);
+    }
+}
+
+TEST(KsWASAPIOpen, OpeningAnotherEntryReleasesTheKeptStreams) {
+    Stream s = makeDriver(twoRenderOneCapture);
+    ASSERT_TRUE(s.driver->open(entry(*s.driver, "{render-1}", 4), false));
+    ASSERT_TRUE(s.driver->open(entry(*s.driver, "{capture-1}", 4), false));
+    ASSERT_TRUE(s.driver->open(entry(*s.driver, "{render-2}", 8), false));
+    EXPECT_EQ(s.driver->renderClient, nullptr);
+    EXPECT_EQ(s.system->endpoints[0][0]->clientsAlive, 0);
+    EXPECT_NE(s.driver->captureClient, nullptr) << "the other direction keeps its streams";
+}
+
+TEST(KsWASAPIStart, SilentCapturePacketsAreSilence) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        system.addEndpoint(Flow::render, L"r", L"R", L"R");
+        FakeEndpoint& mic = system.addEndpoint(Flow::capture, L"c", L"C", L"C");
+        mic.signal = [](uint64_t, uint16_t) { return 0.75; };
+        mic.capturesSilence = true;
+    });
+    Recorder recorder;
+    recorder.endAfter = 2;
+    ASSERT_TRUE(s.driver->start(entry(*s.driver, "c", 4), entry(*s.driver, "r", 4),
+                                Recorder::callback, &recorder));
+    ASSERT_EQ(recorder.inputLeft.size(), 960u);
+    EXPECT_EQ(recorder.inputLeft, std::vector<float>(960, 0.0f));
+    EXPECT_EQ(recorder.inputRight, std::vector<float>(960, 0.0f));
+}
+
+// The system trusts the format's own length field: it never claims more
+// bytes than the format handed to it holds.
+TEST(KsWASAPIStart, InitializeGetsAFormatThatHoldsWhatItClaims) {
+    const struct {
+        const char* what;
+        size_t storedSize;
+        uint16_t claimed;
+        size_t passedSize;
+        uint16_t passedClaim;
+    } cases[] = {{"whole extensible format", 40, 22, 40, 22},
+                 {"longer blob", 60, 42, 40, 22},
+                 {"cut extensible format", 30, 22, 30, 12},
+                 {"plain format with a wrong length", 18, 22, 18, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<unsigned char> format = fake::formatBytes(0xFFFE, 2, 48000, 32, 3);
+        format.resize(c.storedSize, 0);
+        format[16] = static_cast<unsigned char>(c.claimed);
+        Stream s = makeDriver([&](FakeSystem& system) {
+            system.addEndpoint(Flow::render, L"r", L"R", L"R", format);
+        });
+        Recorder recorder;
+        s.driver->start(nullptr, entry(*s.driver, "r", 4), Recorder::callback, &recorder);
+        const FakeEndpoint& speakers = *s.system->endpoints[0][0];
+        ASSERT_EQ(speakers.initializeCalls.size(), 1u);
+        const std::vector<unsigned char>& passed = speakers.initializeCalls[0].format;
+        ASSERT_EQ(passed.size(), c.passedSize);
+        EXPECT_EQ(passed[16] | passed[17] << 8, c.passedClaim);
+    }
+}
+
 TEST(KsWASAPIStart, ExclusiveCaptureNeverStarts) {
     Stream s = makeDriver(twoRenderOneCapture);
     Recorder recorder;

@@ -74,7 +74,10 @@ INSTANTIATE_TEST_SUITE_P(LameFiles, Mp3DecoderTest,
                                          DecoderCase{"mp3-44k-mono.mp3", 44100, true},
                                          DecoderCase{"mp3-44k-id3v2.mp3", 44100, false},
                                          DecoderCase{"mp3-44k-id3v1.mp3", 44100, false},
-                                         DecoderCase{"mp3-44k-both-tags.mp3", 44100, false}),
+                                         DecoderCase{"mp3-44k-both-tags.mp3", 44100, false},
+                                         DecoderCase{"mp3-44k-vbr.mp3", 44100, false},
+                                         DecoderCase{"mp3-44k-abr.mp3", 44100, false},
+                                         DecoderCase{"mp3-22k-vbr-mono.mp3", 22050, true}),
                          [](const testing::TestParamInfo<DecoderCase>& info) {
                              return testNameOf(info.param.file);
                          });

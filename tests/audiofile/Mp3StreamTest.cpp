@@ -105,6 +105,31 @@ TEST(Mp3Stream, BlockSize) {
     EXPECT_EQ(mp3BlockSize(stream), 0u);
 }
 
+// Every frame present counts, whatever the first one claims; junk between
+// frames is searched through.
+TEST(Mp3Stream, SampleFramesOfEveryFramePresent) {
+    const auto frames = [](std::initializer_list<Bytes> parts) {
+        Bytes bytes;
+        for (const Bytes& part : parts)
+            bytes.insert(bytes.end(), part.begin(), part.end());
+        Mp3Stream stream;
+        EXPECT_TRUE(locateMp3Stream(bytes.data(), bytes.size(), stream));
+        return mp3SampleFrames(bytes.data(), stream);
+    };
+    const auto sized = [](Bytes header, size_t bytes) {
+        header.resize(bytes, 0);
+        return header;
+    };
+    const Bytes at320 = sized({0xFF, 0xFB, 0xE0, 0x44}, 1044);     // MPEG-1 44.1 kHz 320k
+    const Bytes at32 = sized({0xFF, 0xFB, 0x10, 0x44}, 104);       // MPEG-1 44.1 kHz 32k
+    const Bytes at32padded = sized({0xFF, 0xFB, 0x12, 0x44}, 105); // the same, padded
+    const Bytes mpeg2 = sized({0xFF, 0xF3, 0x40, 0xC4}, 104);      // MPEG-2 22.05 kHz 32k
+    EXPECT_EQ(frames({at320, at32, at32, at32padded, at32}), 5u * 1152);
+    EXPECT_EQ(frames({at32, Bytes(37, 0x55), at32}), 2u * 1152);
+    EXPECT_EQ(frames({mpeg2, mpeg2, mpeg2}), 3u * 576);
+    EXPECT_EQ(frames({at32, Bytes{0xFF, 0xFB, 0xE0, 0x44, 0, 0}}), 2u * 1152) << "cut short";
+}
+
 TEST(Mp3Stream, LameFiles) {
     const struct {
         const char* file;
@@ -116,6 +141,8 @@ TEST(Mp3Stream, LameFiles) {
         {"mp3-22k-mono.mp3", true, 22050, 1},      {"mp3-44k-mono.mp3", true, 44100, 1},
         {"mp3-44k-id3v2.mp3", true, 44100, 2},     {"mp3-44k-id3v1.mp3", true, 44100, 2},
         {"mp3-44k-both-tags.mp3", true, 44100, 2}, {"mp3-junk-first.mp3", false, 0, 0},
+        {"mp3-44k-vbr.mp3", true, 44100, 2},       {"mp3-44k-abr.mp3", true, 44100, 2},
+        {"mp3-22k-vbr-mono.mp3", true, 22050, 1},
     };
     for (const auto& c : cases) {
         std::ifstream in(soxFilesFolder() + c.file, std::ios::binary);
@@ -123,10 +150,15 @@ TEST(Mp3Stream, LameFiles) {
         ASSERT_FALSE(bytes.empty()) << c.file;
         Mp3Stream stream;
         EXPECT_EQ(locateMp3Stream(bytes.data(), bytes.size(), stream), c.ok) << c.file;
-        if (c.ok) {
-            EXPECT_EQ(stream.sampleRate, c.rate) << c.file;
-            EXPECT_EQ(stream.channels, c.channels) << c.file;
-        }
+        if (!c.ok)
+            continue;
+        EXPECT_EQ(stream.sampleRate, c.rate) << c.file;
+        EXPECT_EQ(stream.channels, c.channels) << c.file;
+        // lame's own decoding drops the encoder's delay and padding.
+        const ReadResult lame = readWhole(soxFilesFolder() + c.file + ".wav");
+        const uint64_t frames = mp3SampleFrames(bytes.data(), stream);
+        EXPECT_GE(frames, lame.frames) << c.file;
+        EXPECT_LE(frames, lame.frames + 3 * 1152u) << c.file;
     }
 }
 

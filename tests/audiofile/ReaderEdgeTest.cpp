@@ -112,6 +112,13 @@ TEST(WavReader, ExtensibleTagTakesTheSubFormat) {
     EXPECT_EQ(r.right[0], -1.0f);
 }
 
+Bytes extensibleFmt(uint16_t subFormatTag) {
+    Bytes fmt = fmtChunk({0xFFFE, 2, 48000, 4, 16}, 24);
+    fmt[8 + 16] = 22;
+    fmt[8 + 24] = static_cast<unsigned char>(subFormatTag);
+    return fmt;
+}
+
 TEST(WavReader, RefusesWhatItCannotReadSafely) {
     const Bytes samples(16, 0);
     Bytes huge;
@@ -131,6 +138,12 @@ TEST(WavReader, RefusesWhatItCannotReadSafely) {
         {"more data claimed than the file holds", riff({fmtChunk({}), dataChunk(samples, 17)})},
         {"data size near 4 GiB", riff({fmtChunk({}), huge})},
         {"rate 0", riff({fmtChunk({1, 2, 0, 4, 16}), dataChunk(samples)})},
+        {"rate above 2^31 - 1", riff({fmtChunk({1, 2, 0x80000000, 4, 16}), dataChunk(samples)})},
+        {"mu-law", riff({fmtChunk({7, 1, 8000, 1, 8}), dataChunk(samples)})},
+        {"A-law", riff({fmtChunk({6, 2, 8000, 2, 8}), dataChunk(samples)})},
+        {"ADPCM", riff({fmtChunk({2, 1, 44100, 4, 4}), dataChunk(samples)})},
+        {"float of 16 bits", riff({fmtChunk({3, 2, 44100, 4, 16}), dataChunk(samples)})},
+        {"extensible mu-law", riff({extensibleFmt(7), dataChunk(samples)})},
         {"zero channels", riff({fmtChunk({1, 0, 44100, 4, 16}), dataChunk(samples)})},
         {"truncated fmt", riff({Bytes{'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0}})},
         {"short riff header", Bytes{'R', 'I', 'F', 'F'}},
@@ -194,6 +207,18 @@ Bytes aiff(const Comm& c, const Bytes& samples, bool aiffC = false, bool commAft
     out.insert(out.end(), first.begin(), first.end());
     out.insert(out.end(), second.begin(), second.end());
     return out;
+}
+
+TEST(AiffReader, AifcEndingOpensTheAiffReader) {
+    const Bytes samples = {0x40, 0x00, 0xC0, 0x00}; // 0.5, -0.5
+    for (const char* name : {"x.aifc", "x.AIFC"}) {
+        const ReadResult r = readBytes(
+            aiff(makeComm(2, 1, 16, {0x40, 0x0E, 0xAC, 0x44}, "NONE"), samples, true), name);
+        ASSERT_EQ(r.frames, 1u) << name;
+        EXPECT_EQ(r.reader->fileKind, fileKindAIFF);
+        EXPECT_EQ(r.left[0], 0.5f);
+        EXPECT_EQ(r.right[0], -0.5f);
+    }
 }
 
 TEST(AiffReader, FormatsAndRefusals) {

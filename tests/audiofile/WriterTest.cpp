@@ -7,6 +7,10 @@
 #include <cstdlib>
 #include <limits>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 namespace {
 
 TEST(Writer, SixteenBitValuesClipAndTruncate) {
@@ -131,6 +135,25 @@ TEST(Writer, UnwritablePathsFail) {
         EXPECT_FALSE(writer->writeSamples16({&none, &none}, 1, true));
     }
 }
+
+#if !defined(_WIN32)
+// /dev/full takes every write into the stream's buffer and fails at the
+// flush, as a full disk does.
+TEST(Writer, AFullDiskFailsTheSave) {
+    const std::string path = testing::TempDir() + "ks-full-disk.wav";
+    std::remove(path.c_str());
+    ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+    std::vector<float> samples(1000, 0.25f);
+    for (uint32_t frames : {0u, 10u, 1000u}) {
+        std::unique_ptr<KsAudioFileBase> writer;
+        ASSERT_TRUE(createWriterForPath(writer, path, frames, 44100)) << "buffered header";
+        EXPECT_FALSE(writer->writeSamples16({samples.data(), samples.data()}, frames, true))
+            << frames << " frames";
+        EXPECT_EQ(writer->file, nullptr);
+    }
+    std::remove(path.c_str());
+}
+#endif
 
 TEST(FileChoice, LastCharacterDecides) {
     const struct {

@@ -46,6 +46,7 @@ make aifc-fl64-mono.aif base.wav -t aifc -e floating-point -b 64 -c 1
 sox -n -r 44100 -c 2 -b 16 src44.wav synth 1 sine 441 sine 662 vol 0.5
 sox -n -r 48000 -c 2 -b 16 src48.wav synth 1 sine 441 sine 662 vol 0.5
 sox -n -r 22050 -c 1 -b 16 src22.wav synth 1 sine 441 vol 0.5
+sox -n -r 44100 -c 2 -b 16 src44-3s.wav synth 3 sine 441 sine 662 vol 0.5
 mp3() { # name, source, lame options...
     local name=$1 source=$2
     shift 2
@@ -59,7 +60,12 @@ mp3 mp3-44k-mono.mp3 src44.wav -m m -b 64
 mp3 mp3-44k-id3v2.mp3 src44.wav -b 128 --id3v2-only --tt "Test Tone" --ta Tester
 mp3 mp3-44k-id3v1.mp3 src44.wav -b 128 --id3v1-only --tt "Test Tone"
 mp3 mp3-44k-both-tags.mp3 src44.wav -b 128 --add-id3v2 --tt "Test Tone"
+# Variable and average bit rates: the first frame (lame's information frame)
+# claims a bit rate that says nothing of the others.
+mp3 mp3-44k-vbr.mp3 src44-3s.wav -V 4
+mp3 mp3-44k-abr.mp3 src44-3s.wav --abr 112 --resample 44.1
+mp3 mp3-22k-vbr-mono.mp3 src22.wav -m m -V 6
 { printf 'JUNKJUNK'; cat mp3-44k-stereo.mp3; } > mp3-junk-first.mp3
 
-rm -f base.wav base48.wav src44.wav src48.wav src22.wav
+rm -f base.wav base48.wav src44.wav src44-3s.wav src48.wav src22.wav
 touch stamp

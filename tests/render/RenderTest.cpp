@@ -2,6 +2,8 @@
 // output files are read back with the program's own readers.
 
 #include "AudioFileTestSupport.h"
+#include "Registry.h"
+#include "Renderer.h"
 #include "TestPlugins.h"
 
 #include <cmath>
@@ -11,6 +13,7 @@
 
 #if !defined(_WIN32)
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -82,6 +85,20 @@ Bytes testMidiFile() {
         appendBe(file, static_cast<uint32_t>(track->size()), 4);
         file.insert(file.end(), track->begin(), track->end());
     }
+    return file;
+}
+
+// A format 0 file of one track.
+Bytes singleTrackMidiFile(uint16_t division, const Bytes& track) {
+    Bytes file;
+    append(file, "MThd");
+    appendBe(file, 6, 4);
+    appendBe(file, 0, 2);
+    appendBe(file, 1, 2);
+    appendBe(file, division, 2);
+    append(file, "MTrk");
+    appendBe(file, static_cast<uint32_t>(track.size()), 4);
+    file.insert(file.end(), track.begin(), track.end());
     return file;
 }
 
@@ -174,6 +191,13 @@ TEST(Render, StateGoesInAndComesOut) {
 TEST(Render, EveryBadInputGivesOneLineAndAFailure) {
     const TempFile garbage("bad.mid");
     garbage.write({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1});
+    const TempFile smpteZero("smpte.mid");
+    smpteZero.write(singleTrackMidiFile(0xE700, {0x00, 0x90, 60, 100, 0x00, 0xFF, 0x2F, 0x00}));
+    // The slowest tempo, one tick per quarter and the longest delta: 142 years.
+    const TempFile farAway("far.mid");
+    farAway.write(singleTrackMidiFile(1, {0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                          0xFF, 0x7F, 0x90, 60, 100, 0x00, 0xFF, 0x2F, 0x00}));
+    const std::string folder = quoted(testing::TempDir());
     const TempFile output("never.wav");
     const std::string effect = " --plugin " + quoted(testPluginPath("KsTestEffect"));
     const struct {
@@ -188,6 +212,16 @@ TEST(Render, EveryBadInputGivesOneLineAndAFailure) {
          "cannot read audio file"},
         {effect + " --midi " + quoted(garbage.path()) + " --output " + quoted(output.path()),
          "not a Standard MIDI File"},
+        {effect + " --midi " + folder + " --output " + quoted(output.path()), "is a folder"},
+        {effect + " --input " + folder + " --output " + quoted(output.path()), "is a folder"},
+        {effect + " --seconds 1 --state " + folder + " --output " + quoted(output.path()),
+         "is a folder"},
+        {effect + " --midi " + quoted(smpteZero.path()) + " --output " + quoted(output.path()),
+         "SMPTE division with 0 ticks per frame"},
+        {effect + " --midi " + quoted(farAway.path()) + " --output " + quoted(output.path()),
+         "the MIDI file asks for"},
+        {effect + " --seconds 86400 --rate 96000 --output " + quoted(output.path()),
+         "more than the largest output file holds"},
         {effect + " --seconds 1 --output " + quoted(testing::TempDir() + "no/such/folder.wav"),
          "cannot write"},
         {effect + " --seconds 1 --output " + quoted(testing::TempDir() + "x.mp3"), "cannot write"},
@@ -204,7 +238,72 @@ TEST(Render, EveryBadInputGivesOneLineAndAFailure) {
     }
 }
 
+std::vector<std::string> vendorKeys() {
+    return platform::RegistryKey::open(platform::RegistryRoot::currentUser, "Software\\Kestrune")
+        .subkeyNames();
+}
+
+// Runs side by side each use a settings key of their own: a run leaves no
+// key behind and never touches another run's (here one of the shared name
+// older runs used).
+TEST(Render, ARunKeepsToItsOwnSettingsKey) {
+    const std::string otherRun = "Software\\Kestrune\\ksrender";
+    platform::RegistryKey::create(platform::RegistryRoot::currentUser, otherRun)
+        .setString("owner", "another run");
+    const std::vector<std::string> before = vendorKeys();
+    const TempFile output("own-key.wav");
+    RenderOptions options;
+    options.pluginPath = testPluginPath("KsTestEffect");
+    options.outputPath = output.path();
+    options.seconds = 0.05;
+    ASSERT_TRUE(render(options).ok);
+    EXPECT_EQ(vendorKeys(), before);
+    const platform::RegistryKey other =
+        platform::RegistryKey::open(platform::RegistryRoot::currentUser, otherRun);
+    EXPECT_TRUE(other.subkeyNames().empty()) << "nothing written into another run's key";
+    char owner[32] = {};
+    uint32_t size = 0;
+    EXPECT_TRUE(other.query("owner", owner, sizeof owner, size));
+    EXPECT_STREQ(owner, "another run");
+    platform::deleteRegistryTree(platform::RegistryRoot::currentUser, otherRun);
+}
+
+// 300 controllers and a note at the very start: one block's list holds 256
+// events, the rest (the note among them) follow in the next block.
+TEST(Render, EventsBeyondOneBlocksListPlayInTheNextBlock) {
+    Bytes track;
+    for (int i = 0; i < 300; ++i)
+        track.insert(track.end(), {0x00, 0xB0, 7, static_cast<unsigned char>(i % 128)});
+    track.insert(track.end(),
+                 {0x00, 0x90, 69, 100, 0x83, 0x60, 0x80, 69, 0, 0x00, 0xFF, 0x2F, 0x00});
+    const TempFile midi("crowded.mid");
+    midi.write(singleTrackMidiFile(480, track));
+    const TempFile output("crowded.wav");
+    const ProgramRun run =
+        ksrender("--plugin " + quoted(testPluginPath("KsTestSynth")) + " --midi " +
+                 quoted(midi.path()) + " --block 512 --output " + quoted(output.path()));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("1 blocks held more than 256 MIDI events"), std::string::npos)
+        << run.err;
+    const ReadResult out = readWhole(output.path());
+    EXPECT_EQ(firstSound(out.left), 512u + 1) << "the note in the second block";
+}
+
 #if !defined(_WIN32)
+// /dev/full takes the header into the stream's buffer and fails at the flush.
+TEST(Render, AFullDiskFailsTheRender) {
+    for (const char* format : {"", " --float"}) {
+        const std::string path = testing::TempDir() + "ks-render-full.wav";
+        std::remove(path.c_str());
+        ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+        const ProgramRun run = ksrender("--plugin " + quoted(testPluginPath("KsTestEffect")) +
+                                        " --seconds 0.01" + format + " --output " + quoted(path));
+        std::remove(path.c_str());
+        EXPECT_EQ(run.exitCode, 1) << format;
+        EXPECT_NE(run.err.find("cannot write"), std::string::npos) << format << run.err;
+    }
+}
+
 TEST(Render, ThirdPartyInstrumentRendersSound) {
     const TempFile midi("kars.mid");
     midi.write(testMidiFile());

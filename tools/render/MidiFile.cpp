@@ -1,6 +1,7 @@
 #include "MidiFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -154,6 +155,10 @@ bool parseMidiFile(const std::vector<unsigned char>& bytes, double fixedBpm,
         error = format > 1 ? "only format 0 and 1 files are played" : "malformed header";
         return false;
     }
+    if ((division & 0x8000) != 0 && (division & 0xFF) == 0) {
+        error = "SMPTE division with 0 ticks per frame";
+        return false;
+    }
     std::vector<TickEvent> events;
     size_t order = 0;
     uint64_t lastTick = 0;
@@ -198,5 +203,9 @@ bool parseMidiFile(const std::vector<unsigned char>& bytes, double fixedBpm,
         contents.events.push_back(timed);
     }
     contents.lengthSeconds = secondsAt + double(lastTick - tickAt) * secondsPerTick;
+    if (!std::isfinite(contents.lengthSeconds)) {
+        error = "event times beyond any length";
+        return false;
+    }
     return true;
 }

@@ -19,6 +19,10 @@ OutputWriter::~OutputWriter() {
         std::fclose(floatFile);
 }
 
+uint64_t OutputWriter::mostFrames(bool asFloat) {
+    return asFloat ? kMostFloatFrames : kMost16BitFrames;
+}
+
 bool OutputWriter::open(const std::string& path, uint64_t frames, uint32_t rate, bool asFloat) {
     if (!asFloat) {
         return frames <= kMost16BitFrames &&
@@ -72,13 +76,12 @@ bool OutputWriter::write(const float* left, const float* right, uint32_t frames)
 bool OutputWriter::finish() {
     if (writer) {
         const bool open = writer->file != nullptr;
-        writer->close();
-        return open;
+        return writer->close() && open;
     }
     if (floatFile == nullptr)
         return false;
-    const bool ok = std::fflush(floatFile) == 0;
-    std::fclose(floatFile);
+    const bool flushed = std::fflush(floatFile) == 0;
+    const bool closed = std::fclose(floatFile) == 0;
     floatFile = nullptr;
-    return ok;
+    return flushed && closed;
 }

@@ -12,8 +12,11 @@
 class OutputWriter {
 public:
     ~OutputWriter();
+    // The most frames one output file can hold (its sizes are 32-bit).
+    static uint64_t mostFrames(bool asFloat);
     bool open(const std::string& path, uint64_t frames, uint32_t rate, bool asFloat);
     bool write(const float* left, const float* right, uint32_t frames);
+    // Closes the file; false when any byte failed to reach it.
     bool finish();
 
 private:

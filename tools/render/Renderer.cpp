@@ -10,13 +10,20 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <filesystem>
+#include <limits>
 #include <vector>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
-const char* const kSettingsName = "ksrender";
+// State files and MIDI files larger than this are no files this tool takes.
+constexpr long kLargestReadFile = std::numeric_limits<int32_t>::max();
 
 struct NoMidi : KsMidiBase {
     bool open(const MidiDeviceSettings*, const MidiDeviceSettings*, MidiInputCallback,
@@ -27,12 +34,35 @@ struct NoMidi : KsMidiBase {
     void sendShortMessage(const MidiMessage&) override {}
 };
 
+bool isFolder(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+}
+
+// The whole file, or nothing (as the engine reads its state file).
 bool readFile(const std::string& path, std::vector<unsigned char>& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
         return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), {});
-    return !in.bad();
+    bool complete = false;
+    if (std::fseek(file, 0, SEEK_END) == 0) {
+        const long size = std::ftell(file);
+        if (size >= 0 && size <= kLargestReadFile && std::fseek(file, 0, SEEK_SET) == 0) {
+            bytes.resize(static_cast<size_t>(size));
+            complete = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        }
+    }
+    std::fclose(file);
+    return complete;
+}
+
+bool writeFile(const std::string& path, const void* data, size_t size) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
+    const bool flushed = std::fflush(file) == 0;
+    return std::fclose(file) == 0 && written && flushed;
 }
 
 void printMessage(const std::string& text, const std::string&, void*) {
@@ -44,22 +74,24 @@ void printMessage(const std::string& text, const std::string&, void*) {
     std::fprintf(stderr, "ksrender: %s\n", line.c_str());
 }
 
-// The settings key this tool needs is its own; it is removed again unless it
-// was there before.
+// The settings key this tool needs is its own and this run's alone, so runs
+// side by side never share or delete each other's; it is removed at exit.
 class ScratchSettings {
 public:
-    ScratchSettings()
-        : existed(platform::RegistryKey::open(platform::RegistryRoot::currentUser,
-                                              std::string("Software\\Kestrune\\") + kSettingsName)
-                      .isOpen()),
-          settings(kSettingsName, false) {}
+    ScratchSettings() : name(uniqueName()), settings(name, false) {}
     ~ScratchSettings() {
         settings.key.close();
-        if (!existed)
-            platform::deleteRegistryTree(platform::RegistryRoot::currentUser,
-                                         std::string("Software\\Kestrune\\") + kSettingsName);
+        platform::deleteRegistryTree(platform::RegistryRoot::currentUser,
+                                     std::string("Software\\Kestrune\\") + name);
     }
-    bool existed;
+    static std::string uniqueName() {
+#if defined(_WIN32)
+        return "ksrender-" + std::to_string(_getpid());
+#else
+        return "ksrender-" + std::to_string(getpid());
+#endif
+    }
+    std::string name;
     HostSettings settings;
 };
 
@@ -76,11 +108,13 @@ private:
         result.error = why;
         return false;
     }
+    bool refuseFolders();
     bool loadPlugin();
     bool startEngine();
     bool prepareInput();
     bool prepareMidi();
     bool chooseLength();
+    size_t appendEventsBefore(uint64_t blockEnd, size_t nextEvent);
     bool renderBlocks();
     bool saveState();
     void showProgress(uint64_t done);
@@ -89,6 +123,7 @@ private:
     RenderResult result;
     KsVSTHostLib lib;
     bool opened = false;
+    uint64_t crowdedBlocks = 0;
     AudioDriverPair drivers;
     NoMidi midi;
     ScratchSettings scratch;
@@ -103,6 +138,14 @@ Session::~Session() {
     if (opened)
         lib.effect->dispatcher(lib.effect, effClose, 0, 0, nullptr, 0.0f);
     platform::setMessageSink(nullptr, nullptr);
+}
+
+bool Session::refuseFolders() {
+    for (const std::string* path : {&options.inputPath, &options.midiPath, &options.statePath}) {
+        if (!path->empty() && isFolder(*path))
+            return fail(*path + " is a folder, not a file");
+    }
+    return true;
 }
 
 bool Session::loadPlugin() {
@@ -158,13 +201,28 @@ bool Session::prepareMidi() {
 bool Session::chooseLength() {
     const double rate = options.rate;
     double seconds = options.seconds;
-    if (seconds <= 0.0 && !options.inputPath.empty())
+    const char* source = "--seconds";
+    if (seconds <= 0.0 && !options.inputPath.empty()) {
         seconds = engine.playerLength / double(engine.playerFileSampleRate()) + 1.0;
-    else if (seconds <= 0.0 && !options.midiPath.empty())
+        source = "the input file";
+    } else if (seconds <= 0.0 && !options.midiPath.empty()) {
         seconds = midiEvents.lengthSeconds + 1.0;
+        source = "the MIDI file";
+    }
     if (seconds <= 0.0)
         return fail("nothing sets the length: give --seconds, --input or --midi");
-    totalFrames = static_cast<uint64_t>(std::ceil(seconds * rate));
+    // Checked in seconds, before any conversion to frames can overflow.
+    const uint64_t mostFrames = OutputWriter::mostFrames(options.floatOutput);
+    const double mostSeconds = double(mostFrames) / rate;
+    if (!(seconds <= mostSeconds)) {
+        char why[200];
+        std::snprintf(why, sizeof why,
+                      "%s asks for %.0f s, more than the largest output file holds (%.0f s at "
+                      "%u Hz)",
+                      source, seconds, std::floor(mostSeconds), options.rate);
+        return fail(why);
+    }
+    totalFrames = std::min<uint64_t>(static_cast<uint64_t>(std::ceil(seconds * rate)), mostFrames);
     return true;
 }
 
@@ -184,6 +242,25 @@ void Session::showProgress(uint64_t done) {
         std::fprintf(stderr, "\n");
 }
 
+// Every event that falls inside the block reaches the plug-in with it, as
+// many as one block's list holds; the rest follow in the next blocks.
+size_t Session::appendEventsBefore(uint64_t blockEnd, size_t nextEvent) {
+    const auto& events = midiEvents.events;
+    // Compared as doubles: an event far beyond the render has a frame
+    // number no integer holds.
+    const auto inBlock = [&](size_t index) {
+        return index < events.size() &&
+               std::floor(events[index].seconds * options.rate) < double(blockEnd);
+    };
+    for (uint32_t appended = 0; appended < EventList::kCapacity && inBlock(nextEvent); ++appended) {
+        const uint8_t* b = events[nextEvent++].bytes;
+        engine.appendEvent(b[0], b[1], b[2]);
+    }
+    if (inBlock(nextEvent))
+        ++crowdedBlocks;
+    return nextEvent;
+}
+
 bool Session::renderBlocks() {
     OutputWriter writer;
     if (!writer.open(options.outputPath, totalFrames, options.rate, options.floatOutput))
@@ -194,14 +271,8 @@ bool Session::renderBlocks() {
     for (uint64_t done = 0; done < totalFrames;) {
         const auto frames =
             static_cast<uint32_t>(std::min<uint64_t>(options.block, totalFrames - done));
-        // Every event that falls inside this block reaches the plug-in with it.
         const uint64_t blockEnd = done + frames;
-        while (nextEvent < midiEvents.events.size() &&
-               static_cast<uint64_t>(midiEvents.events[nextEvent].seconds * options.rate) <
-                   blockEnd) {
-            const uint8_t* b = midiEvents.events[nextEvent++].bytes;
-            engine.appendEvent(b[0], b[1], b[2]);
-        }
+        nextEvent = appendEventsBefore(blockEnd, nextEvent);
         if (!offline->runBlock(frames))
             return fail("the engine stopped");
         if (!writer.write(offline->channelBuffers[0], offline->channelBuffers[1], frames))
@@ -212,6 +283,11 @@ bool Session::renderBlocks() {
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.frames = totalFrames;
+    if (crowdedBlocks > 0)
+        std::fprintf(stderr,
+                     "ksrender: %llu blocks held more than %u MIDI events; the rest were played "
+                     "in the blocks after them\n",
+                     static_cast<unsigned long long>(crowdedBlocks), EventList::kCapacity);
     return writer.finish() || fail("cannot write " + options.outputPath);
 }
 
@@ -220,17 +296,15 @@ bool Session::saveState() {
         return true;
     void* data = nullptr;
     const VstIntPtr size = lib.effect->dispatcher(lib.effect, effGetChunk, 0, 0, &data, 0.0f);
-    std::ofstream out(options.saveStatePath, std::ios::binary | std::ios::trunc);
-    if (size > 0 && data != nullptr)
-        out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    return static_cast<bool>(out.flush()) ||
+    const size_t bytes = size > 0 && data != nullptr ? static_cast<size_t>(size) : 0;
+    return writeFile(options.saveStatePath, data, bytes) ||
            fail("cannot write state file " + options.saveStatePath);
 }
 
 RenderResult Session::run() {
     platform::setMessageSink(printMessage, nullptr);
-    result.ok = loadPlugin() && prepareMidi() && startEngine() && prepareInput() &&
-                chooseLength() && renderBlocks() && saveState();
+    result.ok = refuseFolders() && loadPlugin() && prepareMidi() && startEngine() &&
+                prepareInput() && chooseLength() && renderBlocks() && saveState();
     return result;
 }
 
