@@ -47,11 +47,15 @@ public:
             folder = buffer;
         for (int n = 1; n <= 2; ++n)
             std::remove(outputPath(n).c_str());
+        clearRefusals(); // an earlier test that crashed may have left some
     }
     ~VirtualMidi() {
+        clearRefusals();
+        WSACleanup();
+    }
+    static void clearRefusals() {
         for (const char* name : {"FailInputOpen", "FailInputStart", "FailOutputOpen"})
             refuse(name, 0);
-        WSACleanup();
     }
     bool installed() const { return !folder.empty(); }
     std::string outputPath(int n) const { return folder + "\\out" + std::to_string(n) + ".mid"; }
