@@ -141,8 +141,10 @@ void KsVSTHostInterface::handleSystemMessage(const MidiMessage& message,
 
 void KsVSTHostInterface::handleClock(const MidiMessage& message, const MidiDeviceSettings& device) {
     const bool playing = transportPlaying.load(std::memory_order_relaxed);
-    if ((device.syncWhilePlaying || !playing) && message.deltaMs > 0.0) {
-        clockAccumulatedMs += message.deltaMs;
+    // Timed from the previous clock of the same input: notes, active sensing
+    // or another input between two clocks do not shorten the interval.
+    if ((device.syncWhilePlaying || !playing) && message.clockIntervalMs > 0.0) {
+        clockAccumulatedMs += message.clockIntervalMs;
         if (++clockCount == kClocksPerBeat) {
             const double bpm = std::floor(60000.0 / clockAccumulatedMs * 10.0 + 0.5) / 10.0;
             clockAccumulatedMs = 0.0;

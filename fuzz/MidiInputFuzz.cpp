@@ -75,8 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 engine.learnMode = true;
         } else if (midi.callback != nullptr) {
             counter += data[i + 3];
-            midi.callback(MidiMessage::fromBytes(kind, data[i + 1], data[i + 2], data[i + 3] * 0.5),
-                          midi.context);
+            MidiMessage m =
+                MidiMessage::fromBytes(kind, data[i + 1], data[i + 2], data[i + 3] * 0.5);
+            if (m.status == 0xF8)
+                m.clockIntervalMs = m.deltaMs;
+            midi.callback(m, midi.context);
         }
         if (data[i + 3] == 0)
             KsVSTHostInterface::audioCycle(pair, pair, 16, &engine);

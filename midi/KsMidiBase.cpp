@@ -10,3 +10,8 @@ MidiMessage MidiMessage::fromBytes(uint8_t first, uint8_t second, uint8_t third,
     m.deltaMs = deltaMs;
     return m;
 }
+
+MidiMessage MidiMessage::fromPacked(uint32_t packed) {
+    return fromBytes(static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8),
+                     static_cast<uint8_t>(packed >> 16), 0.0);
+}

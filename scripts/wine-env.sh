@@ -64,6 +64,25 @@ first_boot() {
     touch "$root/prefix.ready"
 }
 
+# The virtual MIDI driver of the build tree (ROOT/wineksmidi.drv), when it
+# made one: placed into the prefix and chosen as Wine's audio driver (it
+# hands all audio on to winealsa). Its devices meet other processes in
+# ROOT/midi: a UDP port per open input, a byte file per output.
+install_virtual_midi() {
+    local driver="$root/wineksmidi.drv"
+    local system32="$WINEPREFIX/drive_c/windows/system32"
+    [ -f "$driver" ] || return 0
+    mkdir -p "$root/midi"
+    # A process may have the old copy mapped: replace the file, never rewrite it.
+    cp "$driver" "$system32/wineksmidi.drv.new"
+    mv -f "$system32/wineksmidi.drv.new" "$system32/wineksmidi.drv"
+    local folder
+    folder="Z:$(printf '%s' "$root/midi" | tr / '\\')"
+    "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d ksmidi /f </dev/null >/dev/null 2>&1
+    "$WINE" reg add 'HKCU\Software\Kestrune\Virtual MIDI' /v Folder /d "$folder" /f \
+        </dev/null >/dev/null 2>&1
+}
+
 case "$command" in
 start)
     mkdir -p "$WINEPREFIX" "$HOME" "$XDG_RUNTIME_DIR"
@@ -75,6 +94,7 @@ start)
     # started here on /dev/null, no test's pipes are held open by them.
     "$WINE" wineboot </dev/null >/dev/null 2>&1
     first_boot
+    install_virtual_midi
     ;;
 stop)
     "$WINESERVER" -k 2>/dev/null || true

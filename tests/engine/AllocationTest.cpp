@@ -5,6 +5,7 @@
 #include "FakeAudioSessions.h"
 #include "KsVSTHostInterface.h"
 #include "KsWASAPI.h"
+#include "MidiInputDelivery.h"
 #include "SampleConversion.h"
 #include "TestPlugins.h"
 
@@ -178,6 +179,64 @@ TEST(FileLoadAllocations, NothingProportionalToTheFile) {
     EXPECT_TRUE(complete);
     EXPECT_LT(countedBytes.load(), 4096u) << "bytes allocated while loading";
     EXPECT_FLOAT_EQ(left[frames - 1], floatToInt16(0.25f) / 32768.0f);
+}
+
+// What the winmm driver's input procedure runs for each message: unpacking,
+// timing and the engine's callback (filters, clock, taps, the event list).
+TEST(MidiInputAllocations, NoneFromPackedMessageToTheEventList) {
+    KsVSTHostLib lib;
+    ASSERT_NE(lib.load(testPluginPath("KsTestEffect")), nullptr);
+    struct : KsMidiBase {
+        bool open(const MidiDeviceSettings* input, const MidiDeviceSettings*, MidiInputCallback cb,
+                  void* user) override {
+            if (input != nullptr) {
+                callback = cb;
+                userData = user;
+            }
+            return true;
+        }
+        void close() override {}
+        void sendShortMessage(const MidiMessage&) override {}
+        MidiInputCallback callback = nullptr;
+        void* userData = nullptr;
+    } midi;
+    auto input = std::make_unique<MidiDeviceSettings>();
+    input->deviceIndex = 0;
+    input->name = "Allocation keys";
+    input->isInput = true;
+    input->active = true;
+    midi.devices.push_back(std::move(input));
+    HostSettings settings("KsTest MIDI Allocations", false);
+    settings.mergeMidiDevices(midi.devices);
+    settings.midiDevices[0]->sync = true;
+    settings.midiDevices[0]->keyboardRangeLeft = 10;
+    KsVSTHostInterface engine;
+    AudioDriverPair drivers(nullptr, nullptr);
+    engine.attach(&lib, &drivers, &midi, &settings);
+    engine.readPerformanceCounter = [] { return int64_t{1}; };
+    engine.perfFrequency = 1000;
+    engine.setLearnedTapMessage(0xB0, 64);
+    ASSERT_TRUE(engine.startMidi());
+    ASSERT_NE(midi.callback, nullptr);
+
+    MidiArrivalTimer arrivals(1000000);
+    MidiInputContext context(midi.callback, midi.userData, arrivals);
+    const uint32_t messages[] = {0x643C93, 0xF8, 0x7F40B0, 0x0040B0, 0x05C1,
+                                 0xFE,     0xFA, 0xFC,     0x0103E0};
+    countedAllocations = 0;
+    countingThisThread = true;
+    for (int i = 0; i < 20000; ++i) {
+        deliverShortMessage(context, messages[i % std::size(messages)], 1000 + i * 250);
+        if (i % 100 == 99)
+            engine.eventLists[engine.writeIndex()].count.store(0); // as a delivered block would
+    }
+    countingThisThread = false;
+    EXPECT_EQ(countedAllocations.load(), 0u);
+    engine.stopMidi();
+    lib.effect->dispatcher(lib.effect, effClose, 0, 0, nullptr, 0.0f);
+    lib.effect = nullptr;
+    platform::deleteRegistryTree(platform::RegistryRoot::currentUser,
+                                 "Software\\Kestrune\\KsTest MIDI Allocations");
 }
 
 TEST(EndpointConversionAllocations, NoneForAnyTypeOrChannelMap) {

@@ -113,7 +113,10 @@ bool FakeMidiDriver::open(const MidiDeviceSettings* input, const MidiDeviceSetti
     if (output != nullptr && failOutput)
         return false;
     closed = false;
-    opened.push_back({input, output, callback, userData});
+    std::shared_ptr<MidiInputContext> context;
+    if (input != nullptr)
+        context = std::make_shared<MidiInputContext>(callback, userData, arrivals);
+    opened.push_back({input, output, callback, userData, context});
     return true;
 }
 
@@ -130,12 +133,30 @@ void FakeMidiDriver::close() {
 void FakeMidiDriver::receive(uint8_t first, uint8_t second, uint8_t third, double deltaMs,
                              size_t input) {
     message = MidiMessage::fromBytes(first, second, third, deltaMs);
+    if (message.status == 0xF8)
+        message.clockIntervalMs = deltaMs;
     size_t n = 0;
     for (const OpenCall& call : opened) {
         if (call.input == nullptr || call.callback == nullptr)
             continue;
         if (n++ == input) {
             call.callback(message, call.userData);
+            return;
+        }
+    }
+}
+
+void FakeMidiDriver::receiveAt(double timeMs, uint8_t first, uint8_t second, uint8_t third,
+                               size_t input) {
+    // Counter 0 means "never"; the simulated counter starts one second in.
+    const auto counter =
+        static_cast<int64_t>((timeMs + 1000.0) * (static_cast<double>(kCountsPerSecond) / 1000.0));
+    const uint32_t packed =
+        first | static_cast<uint32_t>(second) << 8 | static_cast<uint32_t>(third) << 16;
+    size_t n = 0;
+    for (const OpenCall& call : opened) {
+        if (call.context != nullptr && n++ == input) {
+            deliverShortMessage(*call.context, packed, counter);
             return;
         }
     }

@@ -7,11 +7,13 @@
 #include "HostSettings.h"
 #include "KsVSTHostInterface.h"
 #include "MessageBox.h"
+#include "MidiInputDelivery.h"
 #include "TestPlugins.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,6 +72,7 @@ public:
         const MidiDeviceSettings* output;
         MidiInputCallback callback;
         void* userData;
+        std::shared_ptr<MidiInputContext> context; // inputs only
     };
     FakeMidiDriver();
     bool open(const MidiDeviceSettings* input, const MidiDeviceSettings* output,
@@ -77,10 +80,16 @@ public:
     void close() override;
     void sendShortMessage(const MidiMessage& m) override { sent.push_back(m); }
     // Delivers a message from the n-th opened input, as the driver's thread
-    // would.
+    // would. A clock's interval is taken to be `deltaMs`: no other message
+    // came between the two clocks.
     void receive(uint8_t first, uint8_t second, uint8_t third, double deltaMs = 1.0,
                  size_t input = 0);
+    // Delivers a message read at `timeMs` through the drivers' own unpacking
+    // and timing, as the winmm driver's input procedure does.
+    void receiveAt(double timeMs, uint8_t first, uint8_t second, uint8_t third, size_t input);
 
+    static constexpr int64_t kCountsPerSecond = 1000000000;
+    MidiArrivalTimer arrivals{kCountsPerSecond};
     std::vector<OpenCall> opened;
     std::vector<MidiMessage> sent;
     int failOpenOfDeviceIndex = -100;

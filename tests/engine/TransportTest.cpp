@@ -153,6 +153,26 @@ TEST_F(MidiClockTest, ClockFromTheMidiThreadMeetsRunningCycles) {
     EXPECT_EQ(engine.getTempo(), 120.0);
 }
 
+// Clock at exactly 120 BPM on the clock input, with a note on the other
+// input and active sensing on the same one between the clocks: each clock is
+// timed from the previous clock, so the tempo stays 120.0.
+TEST_F(MidiClockTest, ClockAmongOtherMessagesKeepsItsTempo) {
+    engine.setTempo(100.0);
+    asio->runBlocks(1);
+    constexpr double kTick = 500.0 / 24.0;
+    for (int i = 0; i <= 24; ++i) {
+        const double t = i * kTick;
+        midi.receiveAt(t, 0xF8, 0, 0, 1);
+        midi.receiveAt(t + 3.0, 0x90, 60, i % 2 == 0 ? 100 : 0, 0);
+        midi.receiveAt(t + 7.0, 0xFE, 0, 0, 1);
+        if (i < 24) {
+            EXPECT_EQ(engine.getTempo(), 100.0) << "after clock " << i;
+        }
+    }
+    EXPECT_EQ(engine.getTempo(), 120.0);
+    EXPECT_EQ(settings->tempo.load(), 120.0);
+}
+
 class TapTest : public EngineTest {
 protected:
     static inline int64_t now = 0;

@@ -1,0 +1,50 @@
+#pragma once
+
+// What a MIDI driver does with each incoming short message, apart from the
+// system calls: unpack it into a record of this delivery, time it, hand it
+// to the input's callback. Portable, so it runs in native tests; the winmm
+// driver feeds it the packed message and the performance counter.
+//
+// Deliveries of several inputs may run at the same time on different
+// threads; nothing here allocates, locks or waits.
+
+#include "KsMidiBase.h"
+
+#include <atomic>
+#include <cstdint>
+
+// The time since the previous message on any input of one driver.
+class MidiArrivalTimer {
+public:
+    explicit MidiArrivalTimer(int64_t countsPerSecond) : frequency(countsPerSecond) {}
+
+    // Milliseconds since the previous arrival, 0 for the first; `now` then
+    // becomes the previous arrival.
+    double millisecondsSincePrevious(int64_t now);
+    double millisecondsBetween(int64_t earlier, int64_t later) const;
+
+private:
+    int64_t frequency;
+    std::atomic<int64_t> lastCounter{0};
+};
+
+// One open input: what its deliveries are handed to and when its last clock
+// came. The driver creates it at open and frees it only after its close
+// notice has been delivered.
+struct MidiInputContext {
+    MidiInputContext(MidiInputCallback inputCallback, void* inputUserData, MidiArrivalTimer& timer)
+        : callback(inputCallback), userData(inputUserData), arrivals(timer) {}
+
+    MidiInputCallback callback;
+    void* userData;
+    MidiArrivalTimer& arrivals;
+    std::atomic<int64_t> lastClockCounter{0};
+    // Raised as the last step of the close notice: from then on no delivery
+    // of this input touches the context.
+    std::atomic<bool> closeNoticed{false};
+};
+
+// A short message as winmm packs it, read at counter value `now`.
+void deliverShortMessage(MidiInputContext& input, uint32_t packed, int64_t now);
+// The input has been closed: one callback with `status` 0.
+void deliverCloseNotice(MidiInputContext& input);
