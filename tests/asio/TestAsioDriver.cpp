@@ -117,6 +117,18 @@ TestAsioConfig parseTestAsioConfig(const std::string& text) {
     return config;
 }
 
+void TestAsioInstance::reset() {
+    for (std::atomic<int>* counter :
+         {&created, &released, &inits, &starts, &stops, &controlPanels, &blocks, &running})
+        counter->store(0);
+    resetAnswer = -1;
+    createdBufferSize = 0;
+    createdBuffers = 0;
+    outputTypes.clear();
+    recorded.clear();
+    lastBlocks.clear();
+}
+
 int16_t testAsioSignal(int32_t channel, uint32_t frame) {
     // A ramp per channel, a different slope and offset on each.
     const uint32_t step = frame * uint32_t(37 + 2 * channel) + uint32_t(channel) * 4099u;

@@ -53,6 +53,9 @@ TestAsioConfig parseTestAsioConfig(const std::string& text);
 // What outlives the driver objects of one registered instance: the
 // configuration each new object takes, and what the objects saw.
 struct TestAsioInstance {
+    // Forgets what earlier objects saw (no object may be alive).
+    void reset();
+
     TestAsioConfig config;
     std::atomic<int> created{0};
     std::atomic<int> released{0};

@@ -39,8 +39,11 @@ std::string settingsPath(int which) {
 
 TestAsioEnvironment::TestAsioEnvironment() {
     library = LoadLibraryA((platform::executableDirectory() + "\\KsTestAsio.dll").c_str());
-    for (int which : {kDriverA, kDriverB})
+    for (int which : {kDriverA, kDriverB}) {
         configure(which, "");
+        if (library != nullptr)
+            instance(which).reset(); // the library's records outlive a test
+    }
 }
 
 TestAsioEnvironment::~TestAsioEnvironment() {
