@@ -83,6 +83,35 @@ install_virtual_midi() {
         </dev/null >/dev/null 2>&1
 }
 
+# The test ASIO driver of the build tree (ROOT/../bin/KsTestAsio.dll),
+# registered as a vendor registers a driver: two instances under their own
+# class ids, "KsTest ASIO A" with a description and "KsTest ASIO B" listed
+# under its key name. The library may be built after this runs.
+register_test_asio_drivers() {
+    local dll windows_dll reg_file
+    dll=$(realpath -m "$root/../bin/KsTestAsio.dll")
+    windows_dll="Z:${dll//\//\\\\}"
+    reg_file="$root/test-asio.reg"
+    {
+        echo "REGEDIT4"
+        local class
+        for class in 8c4e1f20-5a3b-4d6e-9f10-2b3c4d5e6f01 8c4e1f20-5a3b-4d6e-9f10-2b3c4d5e6f02; do
+            echo
+            echo "[HKEY_CLASSES_ROOT\\CLSID\\{$class}\\InprocServer32]"
+            echo "@=\"$windows_dll\""
+            echo "\"ThreadingModel\"=\"Apartment\""
+        done
+        echo
+        echo "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\KsTestAsioA]"
+        echo "\"CLSID\"=\"{8c4e1f20-5a3b-4d6e-9f10-2b3c4d5e6f01}\""
+        echo "\"Description\"=\"KsTest ASIO A\""
+        echo
+        echo "[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\KsTest ASIO B]"
+        echo "\"CLSID\"=\"{8c4e1f20-5a3b-4d6e-9f10-2b3c4d5e6f02}\""
+    } >"$reg_file"
+    "$WINE" regedit /S "$(realpath "$reg_file" | sed 's|/|\\|g; s|^|Z:|')" </dev/null >/dev/null 2>&1
+}
+
 case "$command" in
 start)
     mkdir -p "$WINEPREFIX" "$HOME" "$XDG_RUNTIME_DIR"
@@ -95,6 +124,7 @@ start)
     "$WINE" wineboot </dev/null >/dev/null 2>&1
     first_boot
     install_virtual_midi
+    register_test_asio_drivers
     ;;
 stop)
     "$WINESERVER" -k 2>/dev/null || true

@@ -1,0 +1,92 @@
+// Every ASIO sample conversion, both directions, for blocks of 32 to 1024
+// frames against a plain copy of the driver buffer's bytes, in the same
+// program.
+
+#include "AsioInterface.h"
+#include "AsioSamples.h"
+#include "BenchSupport.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr size_t kMostFrames = 1024;
+const int64_t kFrames[] = {32, 256, 1024};
+const int64_t kTypes[] = {ASIOSTInt16LSB,   ASIOSTInt16MSB,   ASIOSTInt24LSB,   ASIOSTInt24MSB,
+                          ASIOSTInt32LSB,   ASIOSTInt32MSB,   ASIOSTFloat32LSB, ASIOSTFloat32MSB,
+                          ASIOSTFloat64LSB, ASIOSTFloat64MSB, ASIOSTInt32LSB16, ASIOSTInt32MSB16,
+                          ASIOSTInt32LSB18, ASIOSTInt32MSB18, ASIOSTInt32LSB20, ASIOSTInt32MSB20,
+                          ASIOSTInt32LSB24, ASIOSTInt32MSB24};
+
+struct Buffers {
+    std::vector<float> floats = std::vector<float>(kMostFrames, 0.25f);
+    std::vector<unsigned char> driver = std::vector<unsigned char>(kMostFrames * 8, 1);
+    std::vector<unsigned char> copy = std::vector<unsigned char>(kMostFrames * 8, 0);
+};
+
+Buffers& buffers() {
+    static Buffers b;
+    return b;
+}
+
+// Arguments: frames, type.
+void BM_Copy(benchmark::State& state) {
+    Buffers& b = buffers();
+    const size_t bytes = size_t(state.range(0)) * asioSampleBytes(int32_t(state.range(1)));
+    for (auto _ : state) {
+        std::memcpy(b.copy.data(), b.driver.data(), bytes);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_Input(benchmark::State& state) {
+    Buffers& b = buffers();
+    for (auto _ : state) {
+        asioToFloat(int32_t(state.range(1)), b.driver.data(), b.floats.data(),
+                    uint32_t(state.range(0)));
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_Output(benchmark::State& state) {
+    Buffers& b = buffers();
+    for (auto _ : state) {
+        floatToAsio(int32_t(state.range(1)), b.floats.data(), b.driver.data(),
+                    uint32_t(state.range(0)));
+        benchmark::ClobberMemory();
+    }
+}
+
+std::string argsOf(int64_t frames, int64_t type) {
+    return std::to_string(frames) + "/" + std::to_string(type);
+}
+
+void registerAll() {
+    for (int64_t frames : kFrames)
+        for (int64_t type : kTypes)
+            for (auto* bench : {benchmark::RegisterBenchmark("BM_Copy", BM_Copy),
+                                benchmark::RegisterBenchmark("BM_Input", BM_Input),
+                                benchmark::RegisterBenchmark("BM_Output", BM_Output)})
+                bench->Args({frames, type})->MinTime(0.02)->Repetitions(5)->ReportAggregatesOnly();
+}
+
+// At most 2.5 times the copy from 256 frames on; short blocks are reported
+// with a looser bound, since a call's fixed cost weighs more there.
+std::vector<RatioPair> ratios() {
+    std::vector<RatioPair> pairs;
+    for (int64_t frames : kFrames)
+        for (int64_t type : kTypes)
+            for (const char* name : {"BM_Input/", "BM_Output/"})
+                pairs.push_back({name + argsOf(frames, type), "BM_Copy/" + argsOf(frames, type),
+                                 frames >= 256 ? 2.5 : 6.0});
+    return pairs;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    registerAll();
+    return runAndReportRatios(argc, argv, ratios());
+}
