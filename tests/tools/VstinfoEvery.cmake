@@ -1,7 +1,8 @@
 # Runs PROGRAM (through EMULATOR when given) on every file matching PATTERN
 # under DIR, each path given with PREFIX before it. Passes when every run
-# exits 0, or, with ALLOW_REFUSAL, exits 1 with one "vstinfo:" line on
-# stderr; a crash, a hang or any other exit fails.
+# exits 0, or, for a file whose name matches the regular expression
+# REFUSABLE, exits 1 with one "vstinfo:" line on stderr; a crash, a hang or
+# any other exit fails.
 file(GLOB_RECURSE plugins ${DIR}/${PATTERN})
 list(SORT plugins)
 if(NOT plugins)
@@ -18,7 +19,9 @@ foreach(plugin IN LISTS plugins)
     string(REPLACE "\r" "" err "${err}")
     string(STRIP "${err}" err)
     set(refused FALSE)
-    if(ALLOW_REFUSAL AND result STREQUAL "1" AND err MATCHES "^vstinfo: [^\n]*$")
+    get_filename_component(name ${plugin} NAME)
+    if(REFUSABLE AND name MATCHES "${REFUSABLE}" AND result STREQUAL "1"
+       AND err MATCHES "^vstinfo: [^\n]*$")
         set(refused TRUE)
     endif()
     if(result STREQUAL "0")
