@@ -121,7 +121,7 @@ protected:
 // cycle, one through the engine and one as the plug-in does (opcode 53 from
 // its editor); then one last request, whose value the plug-in must show.
 TEST_F(CycleStress, TheLastTransportAndTempoRequestAlwaysWins) {
-    constexpr int kRounds = 300;
+    constexpr int kRounds = 100;
     constexpr int kToggles = 50;
     startCycles();
     for (int round = 0; round < kRounds; ++round) {
