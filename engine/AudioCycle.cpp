@@ -68,13 +68,15 @@ struct KsVSTHostInterface::StreamLink {
 };
 
 KsVSTHostInterface::~KsVSTHostInterface() {
+    if (streamKind == StreamKind::asio && running.load() && audioDrivers->asio != nullptr)
+        audioDrivers->asio->stop();
+    endStreamThreadBounded();
+    // Only now: until the stream has ended or been cut off, the plug-in may
+    // still read the hooks from the audio thread.
     if (hostLib != nullptr && hostLib->record.tempoUserData == this)
         hostLib->record.tempoHook = nullptr;
     if (hostLib != nullptr && hostLib->record.transportUserData == this)
         hostLib->record.transportHook = nullptr;
-    if (streamKind == StreamKind::asio && running.load() && audioDrivers->asio != nullptr)
-        audioDrivers->asio->stop();
-    endStreamThreadBounded();
 }
 
 // Exit must not hang on a stream that never ends: after two seconds the

@@ -31,8 +31,8 @@ int16_t CpuLoadMeter::measure() {
         if (systemDelta != 0) {
             const uint64_t processDelta =
                 process.kernel + process.user - previousProcessKernel - previousProcessUser;
-            value = static_cast<int16_t>(static_cast<double>(processDelta) * 100.0 /
-                                         static_cast<double>(systemDelta));
+            value.store(static_cast<int16_t>(static_cast<double>(processDelta) * 100.0 /
+                                             static_cast<double>(systemDelta)));
         }
     }
     previousSystemKernel = system.kernel;

@@ -17,7 +17,8 @@ public:
     uint64_t previousSystemUser = 0;
     uint64_t previousProcessKernel = 0;
     uint64_t previousProcessUser = 0;
-    int16_t value = -1;
+    // Read by a caller that finds another reading in progress.
+    std::atomic<int16_t> value{-1};
     uint32_t lastTick = 0; // 0 = never measured
     std::atomic<int32_t> busy{0};
 
