@@ -182,6 +182,18 @@ TEST(DemoEditorWindow, HasKeyFocusOnlyWhileItsWindowHasIt) {
     EXPECT_TRUE(hasFocus(demo.effect));
 }
 
+// Other test programs may show windows of the same caption at the same time.
+HWND findOwnDialog(const char* caption) {
+    HWND candidate = nullptr;
+    while ((candidate = FindWindowExA(nullptr, candidate, "#32770", caption)) != nullptr) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(candidate, &process);
+        if (process == GetCurrentProcessId())
+            return candidate;
+    }
+    return nullptr;
+}
+
 struct ScreenCase {
     const char* name;
     size_t offset;
@@ -205,7 +217,7 @@ TEST_P(DemoScreens, ShowsAModalWindowOwnedByTheHostWindow) {
     std::string text;
     std::thread closer([&] {
         for (int attempt = 0; attempt < 1000 && !found; ++attempt) {
-            HWND box = FindWindowA("#32770", screen.caption);
+            HWND box = findOwnDialog(screen.caption);
             if (box == nullptr) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
                 continue;
