@@ -105,7 +105,7 @@ void DemoEditor::describeParameters(char* out, size_t size) const {
         formatParameter(i, values[static_cast<size_t>(i)], display, sizeof(display));
         const ParameterInfo* info = parameterInfo(i);
         const int written =
-            std::snprintf(out + used, size - used, "%s%s %s%s%s", i == 0 ? "" : "   ", info->name,
+            std::snprintf(out + used, size - used, "%s%s %s%s%s", i == 0 ? "" : "  ", info->name,
                           display, info->label[0] != '\0' ? " " : "", info->label);
         if (written < 0)
             return;

@@ -52,7 +52,7 @@ public:
     const EditorLayout& layout() const { return geometry; }
     // What the window draws: the notes and values as of the last `idle`.
     const HeldNotes& shownNotes() const { return notes; }
-    // "Volume -3.1 dB  Attack 10 ms ..." for the values last shown.
+    // "Volume -3.1 dB  Attack 10 ms  ..." for the values last shown.
     void describeParameters(char* out, size_t size) const;
 
 private:

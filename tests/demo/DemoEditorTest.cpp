@@ -86,7 +86,7 @@ TEST(DemoEditorText, DescribesEveryParameterWithItsUnit) {
     char line[256];
     editor.describeParameters(line, sizeof(line));
     EXPECT_STREQ(line,
-                 "Volume 0.0 dB   Attack 5 ms   Release 52 ms   Waveform Saw   Detune 10.0 cents");
+                 "Volume 0.0 dB  Attack 5 ms  Release 52 ms  Waveform Saw  Detune 10.0 cents");
     char shortLine[10];
     editor.describeParameters(shortLine, sizeof(shortLine));
     EXPECT_STREQ(shortLine, "Volume 0.");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -64,7 +65,7 @@ TEST_P(DemoBadChunk, IsRefusedAndChangesNothing) {
     std::vector<unsigned char> bytes(demo::kChunkSize + 8, 0);
     const demo::ChunkBytes good = source.chunk();
     std::memcpy(bytes.data(), good.data(), good.size());
-    std::memcpy(bytes.data() + GetParam().offset, GetParam().bytes.data(), GetParam().bytes.size());
+    std::copy(GetParam().bytes.begin(), GetParam().bytes.end(), bytes.begin() + GetParam().offset);
     DemoParameters target;
     const std::vector<float> before = valuesOf(target);
     const size_t size = static_cast<size_t>(static_cast<long>(good.size()) + GetParam().sizeChange);
