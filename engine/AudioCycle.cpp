@@ -152,6 +152,8 @@ bool KsVSTHostInterface::startAudio() {
     if (!openDevicesAndCheckFormats(input, output))
         return false;
     prepareHostTime(*output);
+    // The plug-in may have changed its counts since loading; no stream runs now.
+    hostLib->prepareChannels(output->bufferSize);
     installHostHooks();
     if (!startStreaming(input, output))
         return false;

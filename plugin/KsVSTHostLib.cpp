@@ -285,6 +285,11 @@ AEffect* KsVSTHostLib::load(const std::string& path) {
     return effect;
 }
 
+void KsVSTHostLib::prepareChannels(int blockFrames) {
+    if (effect != nullptr)
+        channels.prepare(effect->numInputs, effect->numOutputs, blockFrames);
+}
+
 void KsVSTHostLib::unload() {
     record.clearHooks();
     hostTable::removeRecord(&record);

@@ -107,6 +107,9 @@ public:
     // Clears the hooks, forgets the plug-in and frees its library. The
     // plug-in must have been closed by the caller.
     virtual void unload();
+    // Sizes the channel buffers again for the plug-in's present counts and
+    // blocks of `blockFrames`. Window thread, while no audio runs.
+    void prepareChannels(int blockFrames);
     // Runs the plug-in over one block in place: `outputs` is the pair that
     // also holds the input samples on entry. `inputs` is not used. How the
     // plug-in's channels meet the pair is told in PluginChannels.h.

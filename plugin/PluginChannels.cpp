@@ -13,10 +13,6 @@ int silentEntriesFor(int inputs, int outputs) {
     return std::max(0, std::min(inputs, outputs) - pairEntriesFor(outputs));
 }
 
-size_t scratchLength(int buffers) {
-    return static_cast<size_t>(buffers) * kScratchFrames;
-}
-
 void copyFrames(float* to, const float* from, int frames) {
     std::memcpy(to, from, sizeof(float) * static_cast<size_t>(frames));
 }
@@ -42,11 +38,16 @@ ChannelEntry channelEntryFor(int k, int inputs, int outputs) {
     return k % 2 == 0 ? ChannelEntry::copyLeft : ChannelEntry::copyRight;
 }
 
-void PluginChannels::prepare(int inputs, int outputs) {
+size_t PluginChannels::scratchLength(int buffers) const {
+    return static_cast<size_t>(buffers) * static_cast<size_t>(scratchFrames);
+}
+
+void PluginChannels::prepare(int inputs, int outputs, int blockFrames) {
     release();
-    copyLeft.assign(kScratchFrames, 0.0f);
-    copyRight.assign(kScratchFrames, 0.0f);
-    discard.assign(kScratchFrames, 0.0f);
+    scratchFrames = std::max(kScratchFrames, blockFrames);
+    copyLeft.assign(static_cast<size_t>(scratchFrames), 0.0f);
+    copyRight.assign(static_cast<size_t>(scratchFrames), 0.0f);
+    discard.assign(static_cast<size_t>(scratchFrames), 0.0f);
     if (channelCountsInRange(inputs, outputs))
         silentStore.assign(scratchLength(silentEntriesFor(inputs, outputs)), 0.0f);
     servable = arrange(inputs, outputs);
@@ -154,7 +155,7 @@ bool PluginChannels::processWithScratch(AEffect* effect, float* const* pair, int
         clearFrames(pair[1], frames);
         return false;
     }
-    for (int offset = 0; offset < frames; offset += kScratchFrames)
-        runPiece(effect, pair, offset, std::min(kScratchFrames, frames - offset));
+    for (int offset = 0; offset < frames; offset += scratchFrames)
+        runPiece(effect, pair, offset, std::min(scratchFrames, frames - offset));
     return true;
 }

@@ -28,7 +28,8 @@
 constexpr int kMaxPluginChannels = 256;
 // Up to this many outputs, every pair of entries below the count holds the pair.
 constexpr int kRepeatedPairChannels = 20;
-// Frames each scratch buffer holds; longer blocks run in pieces of this length.
+// The fewest frames each scratch buffer holds; a block longer than the
+// buffers (one the driver never announced) runs in pieces of their length.
 constexpr int kScratchFrames = 8192;
 
 enum class ChannelEntry : uint8_t {
@@ -52,7 +53,7 @@ public:
     // Sizes the buffers for these counts. The input copies and the discard
     // buffer are always made, so a plug-in that changes its counts later
     // can still be served unless it needs more silent buffers.
-    void prepare(int inputs, int outputs);
+    void prepare(int inputs, int outputs, int blockFrames = kScratchFrames);
     void release();
 
     // Runs the plug-in over one block of `pair` in place. When the plug-in
@@ -66,12 +67,14 @@ public:
 
 private:
     bool arrange(int inputs, int outputs);
+    size_t scratchLength(int buffers) const;
     float* bufferFor(ChannelEntry entry, int& silentUsed);
     bool processWithScratch(AEffect* effect, float* const* pair, int frames);
     void runPiece(AEffect* effect, float* const* pair, int offset, int frames);
 
     // The fields the plain case reads come first, next to the array's first
     // entries.
+    int scratchFrames = kScratchFrames;
     int arrangedInputs = -1;
     int arrangedOutputs = -1;
     bool servable = false;

@@ -61,6 +61,10 @@ write_asoundrc() {
 first_boot() {
     [ -f "$root/prefix.ready" ] && return
     "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f </dev/null >/dev/null 2>&1
+    # A crashing test program (or plug-in) exits at once instead of waiting
+    # on the debugger's dialog until its test times out.
+    "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+        </dev/null >/dev/null 2>&1
     touch "$root/prefix.ready"
 }
 

@@ -75,7 +75,7 @@ TEST_F(ChannelShapeTest, ManyOutputsAreHeardThroughTheFirstPair) {
         EXPECT_NE(seen.channelPointers[k], left.data()) << "entry " << k;
         EXPECT_NE(seen.channelPointers[k], right.data()) << "entry " << k;
     }
-    EXPECT_EQ(seen.channelPointers[24], nullptr);
+    EXPECT_EQ(lib.channels.entries()[24], nullptr);
     EXPECT_EQ(left[0], 0.25f);
     EXPECT_EQ(right[0], -0.125f);
 }
@@ -107,6 +107,19 @@ TEST_F(ChannelShapeTest, BlocksLongerThanTheScratchBuffersRunInPieces) {
     EXPECT_EQ(seen.inputSums[2], 50.0);
     EXPECT_EQ(left.front(), 0.25f);
     EXPECT_EQ(left.back(), 0.25f);
+}
+
+// A driver's block longer than the smallest scratch size, announced before
+// streaming, reaches the plug-in whole: its events keep their frames.
+TEST_F(ChannelShapeTest, AnAnnouncedLongBlockRunsWhole) {
+    ASSERT_NE(load("KsTestSideChain"), nullptr);
+    lib.prepareChannels(kScratchFrames + 100);
+    left.resize(kScratchFrames + 100);
+    right.resize(kScratchFrames + 100);
+    refill(0.5f, -0.25f);
+    lib.process(nullptr, pair, kScratchFrames + 100);
+    EXPECT_EQ(info().processCalls, 1);
+    EXPECT_EQ(info().lastFrames, kScratchFrames + 100);
 }
 
 struct CountChange {
