@@ -1,5 +1,5 @@
 // Any bytes through the MP3 tag and frame-header stage: a stream found lies
-// within the bytes.
+// within the bytes, and so does the walk over its frames.
 
 #include "Mp3Stream.h"
 
@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (stream.offset + stream.size > size || stream.sampleRate == 0 || stream.channels < 1)
             std::abort();
         mp3BlockSize(stream);
+        mp3SampleFrames(data, stream); // the frame walk stays within the bytes
     }
     return 0;
 }

@@ -197,7 +197,9 @@ TEST(Render, EveryBadInputGivesOneLineAndAFailure) {
     const TempFile farAway("far.mid");
     farAway.write(singleTrackMidiFile(1, {0x00, 0xFF, 0x51, 0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
                                           0xFF, 0x7F, 0x90, 60, 100, 0x00, 0xFF, 0x2F, 0x00}));
-    const std::string folder = quoted(testing::TempDir());
+    // Without its final separator: a backslash would escape the closing quote.
+    const std::string tempDir = testing::TempDir();
+    const std::string folder = quoted(tempDir.substr(0, tempDir.size() - 1));
     const TempFile output("never.wav");
     const std::string effect = " --plugin " + quoted(testPluginPath("KsTestEffect"));
     const struct {

@@ -10,9 +10,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <vector>
+
+#include <sys/stat.h>
 
 #if defined(_WIN32)
 #include <process.h>
@@ -35,8 +36,8 @@ struct NoMidi : KsMidiBase {
 };
 
 bool isFolder(const std::string& path) {
-    std::error_code error;
-    return std::filesystem::is_directory(path, error);
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
 // The whole file, or nothing (as the engine reads its state file).
