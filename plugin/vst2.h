@@ -90,6 +90,8 @@ enum AEffectOpcodes : VstInt32 {
     effClose = 1,
     effSetProgram = 2,
     effGetProgram = 3,
+    effGetParamLabel = 6,
+    effGetParamDisplay = 7,
     effGetParamName = 8,
     effSetSampleRate = 10,
     effSetBlockSize = 11,
@@ -101,12 +103,14 @@ enum AEffectOpcodes : VstInt32 {
     effGetChunk = 23,
     effSetChunk = 24,
     effProcessEvents = 25,
+    effGetPlugCategory = 35,
     effGetEffectName = 45,
     effGetVendorString = 47,
     effGetProductString = 48,
     effGetVendorVersion = 49,
     effVendorSpecific = 50,
     effCanDo = 51,
+    effGetVstVersion = 58,
     effEditKeyDown = 59,
     effEditKeyUp = 60,
 };
@@ -221,6 +225,12 @@ struct VstEvents {
     VstInt32 numEvents;
     VstIntPtr reserved;
     VstEvent* events[2];
+};
+
+// Categories a plug-in reports for effGetPlugCategory.
+enum VstPlugCategory : VstInt32 {
+    kPlugCategEffect = 1,
+    kPlugCategSynth = 2,
 };
 
 struct ERect {
