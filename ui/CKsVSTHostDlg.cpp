@@ -49,6 +49,7 @@ bool CKsVSTHostDlg::onInitDialog() {
         return true;
     }
     dispatchTo(hostLib.effect, effOpen);
+    editorRect = readEditorRect(hostLib.effect);
     readPluginIdentity();
     hostLib.record.resizeHook = resizeHook;
     hostLib.record.resizeUserData = this;
@@ -78,7 +79,7 @@ void CKsVSTHostDlg::readPluginIdentity() {
 }
 
 void CKsVSTHostDlg::sizeWindowToEditor() {
-    PixelSize window = windowSizeForEditor(frameSize(handle()), readEditorRect(hostLib.effect));
+    PixelSize window = windowSizeForEditor(frameSize(handle()), editorRect);
     PixelPoint origin =
         centredOrigin(window, {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)});
     SetWindowPos(handle(), nullptr, origin.x, origin.y, window.width, window.height,

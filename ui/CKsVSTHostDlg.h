@@ -70,6 +70,7 @@ private:
 
     std::string pluginPath;
     std::string pluginName;
+    ERect editorRect{};
 
     KsVSTHostLib hostLib;
     AudioDriverPair audioDrivers;

@@ -53,15 +53,23 @@ INT_PTR Dialog::runModal(HWND parent) {
                            dialogProcedure, reinterpret_cast<LPARAM>(this));
 }
 
-INT_PTR Dialog::runAsMainWindow() {
+bool Dialog::createMainWindow() {
     modal = false;
     result = -1;
+    mainLoopRunning = true;
     window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), nullptr,
                                 dialogProcedure, reinterpret_cast<LPARAM>(this));
-    if (window == nullptr)
-        return -1;
+    if (window == nullptr) {
+        mainLoopRunning = false;
+        return false;
+    }
     ShowWindow(window, SW_SHOW);
-    mainLoopRunning = true;
+    return true;
+}
+
+INT_PTR Dialog::runAsMainWindow() {
+    if (!createMainWindow())
+        return -1;
     MSG message;
     while (mainLoopRunning && GetMessageA(&message, nullptr, 0, 0) > 0)
         processMessage(message);

@@ -26,6 +26,9 @@ public:
     INT_PTR runModal(HWND parent);
     // Creates the dialog and runs the message loop until `endDialog`.
     INT_PTR runAsMainWindow();
+    // The two halves of `runAsMainWindow`, for callers with a loop of their own.
+    bool createMainWindow();
+    bool mainWindowOpen() const { return mainLoopRunning; }
     void endDialog(INT_PTR result);
 
     // Offers a message to the open modeless dialogs; true when one took it.

@@ -61,3 +61,5 @@ using KsTestProcessInfoProc = void (*)(AEffect*, KsTestProcessInfo*);
 using KsTestReceivedEventsProc = int (*)(AEffect*, VstMidiEvent* out, int max);
 using KsTestEntryTimeAnswerProc = VstIntPtr (*)();
 using KsTestSetKeyFocusProc = void (*)(AEffect*, bool);
+// The log of the plug-in closed last (effClose included).
+using KsTestClosedCallsProc = int (*)(KsTestCall* out, int max);
