@@ -36,7 +36,12 @@ CKsVSTHostDlg::CKsVSTHostDlg(std::string path)
     icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
-CKsVSTHostDlg::~CKsVSTHostDlg() = default;
+// A window destroyed without closing (an early end) still closes the
+// plug-in before its library is freed.
+CKsVSTHostDlg::~CKsVSTHostDlg() {
+    if (handle() != nullptr)
+        onClose();
+}
 
 bool CKsVSTHostDlg::onInitDialog() {
     SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514))); // IDC_WAIT

@@ -387,6 +387,27 @@ TEST_F(MainWindowWine, CaptionPanicAndScreenshotWhileAudioRuns) {
     EXPECT_TRUE(captureWindowToBmp(main(), folder + "\\main-window-test-effect.bmp"));
 }
 
+TEST_F(MainWindowWine, DemoInstrumentFillsTheWindowAndIsPictured) {
+    window = std::make_unique<CKsVSTHostDlg>(testPluginPath("KsDemoSynth"));
+    ASSERT_TRUE(window->createMainWindow());
+    pumpPending();
+    ASSERT_NE(effect(), nullptr);
+    EXPECT_TRUE(window->vendorMatches());
+    EXPECT_EQ(GetMenuItemCount(GetSubMenu(GetMenu(main()), 0)), 12);
+    ERect* rect = nullptr;
+    effect()->dispatcher(effect(), effEditGetRect, 0, 0, &rect, 0.0f);
+    ASSERT_NE(rect, nullptr);
+    RECT client;
+    GetClientRect(main(), &client);
+    EXPECT_EQ(client.right, rect->right);
+    EXPECT_EQ(client.bottom, rect->bottom);
+    pumpUntil([&] { return windowText(main()).find(" | Tempo: ") != std::string::npos; });
+    std::string folder = platform::executableDirectory() + "\\screenshots";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    EXPECT_TRUE(captureWindowToBmp(main(), folder + "\\main-window-demo.bmp"));
+    closeWindow();
+}
+
 // The real program with no plug-in beside it: the message, then the end.
 TEST(MainWindowProgram, WithoutAPluginSaysSoAndEnds) {
     std::string folder = freshFolder("ui-no-plugin");
