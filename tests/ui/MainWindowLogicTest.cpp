@@ -112,7 +112,7 @@ struct FakePlugin {
             std::strcpy(static_cast<char*>(ptr), "ProductName");
             return 1;
         case effGetVendorString:
-            std::memset(ptr, 'v', 300); // overlong and unterminated
+            std::memset(ptr, 'v', 256); // fills the whole buffer, unterminated
             return 1;
         case effEditGetRect:
             if (self->fillsRect)
@@ -139,6 +139,7 @@ TEST(MainWindowLogic, PluginIdentityAndEditorRectAreReadSafely) {
     EXPECT_EQ(rect.right, 0);
     EXPECT_EQ(rect.bottom, 0);
     EXPECT_EQ(readPluginName(nullptr), "");
+    EXPECT_EQ(readVendorString(&named.effect), std::string(255, 'v'));
 }
 
 TEST(DataExchange, Integers) {
