@@ -364,7 +364,7 @@ TEST_F(MainWindowWine, ExitKeepsTheStateAndShutsDownInOrder) {
     forgetPluginKey("KsTestEffect");
 }
 
-TEST_F(MainWindowWine, CaptionPanicAndScreenshotWhileAudioRuns) {
+TEST_F(MainWindowWine, CaptionPanicNotesAndScreenshotWhileAudioRuns) {
     open("KsTestEffect");
     if (!window->hostEngine().running.load())
         GTEST_SKIP() << "no audio endpoint in this environment";
@@ -376,12 +376,27 @@ TEST_F(MainWindowWine, CaptionPanicAndScreenshotWhileAudioRuns) {
     EXPECT_EQ(caption.back(), '\n');
 
     SendMessageA(main(), WM_COMMAND, ID_FILE_PANIC, 0);
+    KsVSTHostInterface& engine = window->hostEngine();
     EXPECT_TRUE(pumpUntil([&] {
         for (const VstMidiEvent& event : control->receivedEvents(effect()))
             if (static_cast<uint8_t>(event.midiData[0]) == 0xB0 && event.midiData[1] == 0x7B)
                 return true;
         return false;
+    })) << "cycles "
+        << engine.cycleCount << " dropped " << engine.droppedEvents.load() << " processed "
+        << control->processInfo(effect()).processCalls;
+
+    // D is the computer keyboard's C of the fourth octave.
+    key(WM_KEYDOWN, 'D');
+    key(WM_KEYUP, 'D');
+    EXPECT_TRUE(pumpUntil([&] {
+        int noteOn = 0;
+        for (const VstMidiEvent& event : control->receivedEvents(effect()))
+            if (static_cast<uint8_t>(event.midiData[0]) == 0x90 && event.midiData[1] == 48)
+                ++noteOn; // pressed, then released with velocity 0
+        return noteOn == 2;
     }));
+
     std::string folder = platform::executableDirectory() + "\\screenshots";
     CreateDirectoryA(folder.c_str(), nullptr);
     EXPECT_TRUE(captureWindowToBmp(main(), folder + "\\main-window-test-effect.bmp"));
