@@ -227,10 +227,13 @@ TEST_F(MainWindowWine, HostAboutBoxForAnotherVendor) {
     open("KsTestSynth");
     std::atomic<bool> found{false};
     std::thread dismiss([&] {
-        for (int round = 0; round < 2000 && !found; ++round) {
-            if (HWND box = FindWindowA(nullptr, "Kestrune VST Host"); box != nullptr) {
-                found = GetDlgItem(box, IDOK) != nullptr;
-                SendMessageA(box, WM_COMMAND, IDOK, 0);
+        // The box counts once its OK button exists (it may be found while
+        // it is still being made).
+        for (int round = 0; round < 20000 && !found; ++round) {
+            HWND box = FindWindowA(nullptr, "Kestrune VST Host");
+            if (box != nullptr && GetDlgItem(box, IDOK) != nullptr) {
+                found = true;
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
             }
             Sleep(5);
         }
