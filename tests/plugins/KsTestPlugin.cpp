@@ -152,7 +152,15 @@ bool canDo(const char* capability) {
     return false;
 }
 
+// The log of the plug-in closed last, for tests of what a host does up to
+// and including effClose.
+KsTestCall gClosedCalls[kMaxLoggedCalls];
+int gClosedCallCount = 0;
+
 void destroy(TestPlugin* plugin) {
+    gClosedCallCount = plugin->callCount.load(std::memory_order_acquire);
+    std::memcpy(gClosedCalls, plugin->calls,
+                sizeof(KsTestCall) * static_cast<size_t>(gClosedCallCount));
     plugin->~TestPlugin();
     ::operator delete(plugin);
 }
@@ -478,4 +486,10 @@ KS_TEST_EXPORT void ksTestSetKeyFocus(AEffect* effect, bool focus) {
 KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) {
     effect->numInputs = inputs;
     effect->numOutputs = outputs;
+}
+
+KS_TEST_EXPORT int ksTestClosedCalls(KsTestCall* out, int max) {
+    const int count = std::min(gClosedCallCount, max);
+    std::memcpy(out, gClosedCalls, sizeof(KsTestCall) * static_cast<size_t>(count));
+    return count;
 }

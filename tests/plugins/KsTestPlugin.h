@@ -71,3 +71,5 @@ using KsTestSetKeyFocusProc = void (*)(AEffect*, bool);
 // Changes the plug-in's declared channel counts, as a plug-in does before it
 // tells the host audioMasterIOChanged.
 using KsTestSetChannelsProc = void (*)(AEffect*, VstInt32 inputs, VstInt32 outputs);
+// The log of the plug-in closed last (effClose included).
+using KsTestClosedCallsProc = int (*)(KsTestCall* out, int max);

@@ -1,0 +1,464 @@
+// The real main window under Wine, in this process, with our test plug-ins.
+
+#include "CKsVSTHostDlg.h"
+#include "MainWindowLogic.h"
+#include "TestPlugins.h"
+#include "WindowCapture.h"
+#include "resource.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct ShownMessage {
+    std::string text;
+    std::string caption;
+};
+
+void collectMessage(HWND, const char* text, const char* caption, void* user) {
+    static_cast<std::vector<ShownMessage>*>(user)->push_back({text, caption});
+}
+
+std::string windowText(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string menuText(HMENU menu, UINT id) {
+    char text[128] = {};
+    GetMenuStringA(menu, id, text, sizeof text, MF_BYCOMMAND);
+    return text;
+}
+
+void setPluginKeyValue(const std::string& name, const char* valueName, const std::string& value) {
+    HKEY key = nullptr;
+    std::string path = "Software\\Kestrune\\" + name;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+}
+
+void forgetPluginKey(const std::string& name) {
+    RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\Kestrune\\" + name).c_str());
+}
+
+std::string freshFolder(const std::string& name) {
+    std::string folder = platform::executableDirectory() + "\\" + name + "\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    DeleteFileA((folder + "saved.chunk").c_str());
+    return folder;
+}
+
+// An export of a test plug-in this process has loaded.
+template <typename Proc> Proc pluginExport(const std::string& plugin, const char* symbol) {
+    FARPROC address = GetProcAddress(GetModuleHandleA((plugin + ".dll").c_str()), symbol);
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(address));
+}
+
+bool hasCall(const std::vector<KsTestCall>& calls, VstInt32 opcode, VstInt32 index = -1) {
+    return std::any_of(calls.begin(), calls.end(), [&](const KsTestCall& call) {
+        return call.opcode == opcode && (index == -1 || call.index == index);
+    });
+}
+
+// Wine maps the Unix root to drive Z:.
+std::string unixPath(std::string path) {
+    if (path.size() >= 2 && (path[0] == 'Z' || path[0] == 'z') && path[1] == ':')
+        path.erase(0, 2);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+// The test environment's default device plays into a raw file of these
+// tests, in the device's own format.
+void chooseRenderFile() {
+    std::string bin = platform::executableDirectory();
+    std::ofstream control(bin + "\\ksfile-devices.conf", std::ios::trunc);
+    control << "playback.file " << unixPath(bin + "\\ui-render.raw") << "\n";
+}
+
+class MainWindowWine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        chooseRenderFile();
+        setUserMessageSink(collectMessage, &messages);
+    }
+    void TearDown() override {
+        if (window && window->mainWindowOpen()) {
+            PostMessageA(window->handle(), WM_CLOSE, 0, 0);
+            pumpUntil([&] { return !window->mainWindowOpen(); });
+        }
+        window.reset();
+        setUserMessageSink(nullptr, nullptr);
+        SetKeyboardState(std::vector<BYTE>(256, 0).data());
+    }
+
+    void open(const std::string& plugin) {
+        pluginName = plugin;
+        control = std::make_unique<TestPluginControl>(plugin);
+        window = std::make_unique<CKsVSTHostDlg>(testPluginPath(plugin));
+        ASSERT_TRUE(window->createMainWindow());
+        pumpPending();
+    }
+
+    AEffect* effect() { return window->library().effect; }
+    HWND main() { return window->handle(); }
+
+    void pumpPending() {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            window->processMessage(message);
+    }
+
+    // Feeds the window's loop until the condition holds; false if it never
+    // did within a generous bound.
+    bool pumpUntil(const std::function<bool()>& condition) {
+        for (int round = 0; round < 3000; ++round) {
+            pumpPending();
+            if (condition())
+                return true;
+            Sleep(5);
+        }
+        return false;
+    }
+
+    void key(UINT message, UINT virtualKey, bool ctrl = false, bool shift = false) {
+        std::vector<BYTE> state(256, 0);
+        if (ctrl)
+            state[VK_CONTROL] = 0x80;
+        if (shift)
+            state[VK_SHIFT] = 0x80;
+        SetKeyboardState(state.data());
+        PostMessageA(window->editorWindow().handle(), message, virtualKey, 0);
+        pumpPending();
+        SetKeyboardState(std::vector<BYTE>(256, 0).data());
+    }
+
+    std::vector<KsTestCall> calls() { return control->calls(effect()); }
+
+    std::vector<KsTestCall> closedCalls() {
+        auto proc = pluginExport<KsTestClosedCallsProc>(pluginName, "ksTestClosedCalls");
+        std::vector<KsTestCall> result(4096);
+        result.resize(static_cast<size_t>(proc(result.data(), 4096)));
+        return result;
+    }
+
+    void closeWindow() {
+        PostMessageA(main(), WM_CLOSE, 0, 0);
+        ASSERT_TRUE(pumpUntil([&] { return !window->mainWindowOpen(); }));
+    }
+
+    std::vector<ShownMessage> messages;
+    std::string pluginName;
+    std::unique_ptr<TestPluginControl> control;
+    std::unique_ptr<CKsVSTHostDlg> window;
+};
+
+TEST_F(MainWindowWine, StartsWithTheEditorFillingTheWindow) {
+    open("KsTestEffect");
+    for (const ShownMessage& message : messages)
+        EXPECT_NE(message.text, kLoadFailedText);
+    RECT client;
+    GetClientRect(main(), &client);
+    EXPECT_EQ(client.right, 400); // the test plug-in's editor is 400 x 300
+    EXPECT_EQ(client.bottom, 300);
+    EXPECT_EQ(windowText(main()).rfind("KsTestEffect", 0), 0u);
+
+    std::vector<VstInt32> order;
+    for (const KsTestCall& call : calls())
+        if (call.opcode == effOpen || call.opcode == effEditGetRect || call.opcode == effEditOpen ||
+            call.opcode == effGetVendorString)
+            order.push_back(call.opcode);
+    std::vector<VstInt32> expected{effOpen, effEditGetRect, effEditGetRect, effEditOpen,
+                                   effGetVendorString};
+    EXPECT_EQ(order, expected);
+    EXPECT_TRUE(hasCall(calls(), effEditOpen));
+
+    HMENU file = GetSubMenu(GetMenu(main()), 0);
+    EXPECT_EQ(GetMenuItemCount(file), 12);
+    EXPECT_EQ(GetMenuItemCount(GetSubMenu(GetMenu(main()), 1)), 3);
+    EXPECT_EQ(menuText(GetMenu(main()), ID_FILE_AUDIOENGINE),
+              engineItemText(window->hostEngine().running.load()));
+    EXPECT_TRUE(window->vendorMatches());
+}
+
+TEST_F(MainWindowWine, AnotherVendorLosesThePlayerItemAndHelp) {
+    open("KsTestSynth");
+    HMENU menu = GetMenu(main());
+    HMENU file = GetSubMenu(menu, 0);
+    EXPECT_EQ(GetMenuItemCount(menu), 2);
+    EXPECT_EQ(GetMenuItemCount(file), 10);
+    EXPECT_EQ(GetMenuState(file, ID_FILE_AUDIOPLAYER, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_EQ(GetMenuItemID(file, 6), 0u); // the separator before Panic
+    EXPECT_EQ(GetMenuItemID(file, 7), static_cast<UINT>(ID_FILE_PANIC));
+    EXPECT_EQ(GetMenuItemCount(GetSubMenu(menu, 1)), 0);
+
+    messages.clear();
+    SendMessageA(main(), WM_COMMAND, ID_HELP_HELP, 0);
+    SendMessageA(main(), WM_COMMAND, ID_EXTRA_COMMAND, 0);
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].text, kVendorOnlyText);
+    EXPECT_EQ(messages[1].caption, "Error");
+    EXPECT_FALSE(hasCall(calls(), ksTestShowHelp));
+    EXPECT_FALSE(hasCall(calls(), ksTestExtraCommand));
+
+    // Keys reach the plug-in, but the entries past its record are never used.
+    key(WM_KEYDOWN, 'Q');
+    EXPECT_TRUE(hasCall(calls(), effEditKeyDown, 'q'));
+    EXPECT_FALSE(hasCall(calls(), ksTestKeyFocusAsked));
+}
+
+TEST_F(MainWindowWine, HostAboutBoxForAnotherVendor) {
+    open("KsTestSynth");
+    std::atomic<bool> found{false};
+    std::thread dismiss([&] {
+        // The box counts once its OK button exists (it may be found while
+        // it is still being made).
+        for (int round = 0; round < 20000 && !found; ++round) {
+            HWND box = FindWindowA(nullptr, "Kestrune VST Host");
+            if (box != nullptr && GetDlgItem(box, IDOK) != nullptr) {
+                found = true;
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            }
+            Sleep(5);
+        }
+    });
+    SendMessageA(main(), WM_COMMAND, ID_HELP_ABOUT, 0);
+    dismiss.join();
+    EXPECT_TRUE(found);
+    EXPECT_FALSE(hasCall(calls(), ksTestShowAbout));
+}
+
+TEST_F(MainWindowWine, KestruneCommandsReachThePrivateEntries) {
+    open("KsTestEffect");
+    const std::pair<int, VstInt32> commands[] = {
+        {ID_HELP_HELP, ksTestShowHelp},
+        {ID_HELP_ABOUT, ksTestShowAbout},
+        {ID_EXTRA_COMMAND, ksTestExtraCommand},
+    };
+    for (auto [command, pseudoOpcode] : commands) {
+        SendMessageA(main(), WM_COMMAND, command, 0);
+        EXPECT_TRUE(hasCall(calls(), pseudoOpcode)) << command;
+    }
+    EXPECT_TRUE(messages.empty() || messages[0].text != kVendorOnlyText);
+}
+
+TEST_F(MainWindowWine, KeysReachThePluginWithCharacterVstKeyAndModifiers) {
+    open("KsTestEffect");
+    control->clearCalls(effect());
+    key(WM_KEYDOWN, VK_F1, false, true);
+    key(WM_KEYUP, 'Q');
+    key(WM_KEYDOWN, VK_ESCAPE);
+    key(WM_KEYDOWN, 'A', true);
+    key(WM_KEYUP, 'A', true);
+    std::vector<KsTestCall> log = calls();
+    auto f1 = std::find_if(log.begin(), log.end(),
+                           [](const KsTestCall& c) { return c.opcode == effEditKeyDown; });
+    ASSERT_NE(f1, log.end());
+    EXPECT_EQ(f1->index, VK_F1);
+    EXPECT_EQ(f1->value, 40);
+    EXPECT_EQ(f1->opt, 1.0f);
+    EXPECT_TRUE(hasCall(log, effEditKeyUp, 'q'));
+    EXPECT_TRUE(hasCall(log, ksTestKeyFocusAsked));
+    EXPECT_FALSE(hasCall(log, effEditKeyDown, VK_ESCAPE)); // swallowed before the plug-in
+    EXPECT_FALSE(hasCall(log, effEditKeyDown, 'a'));       // a shortcut
+    EXPECT_FALSE(hasCall(log, effEditKeyUp, 'a'));
+}
+
+TEST_F(MainWindowWine, CtrlRTogglesTheEngineOnReleaseAndSpaceTheTransport) {
+    open("KsTestEffect");
+    KsVSTHostInterface& engine = window->hostEngine();
+    const bool runningBefore = engine.running.load();
+    key(WM_KEYDOWN, 'R', true);
+    EXPECT_EQ(engine.running.load(), runningBefore);
+    messages.clear();
+    key(WM_KEYUP, 'R', true);
+    if (!runningBefore && !engine.running.load()) {
+        // No endpoint to start: the failure is said, the item says stopped.
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, kAudioStartFailedText);
+    } else {
+        EXPECT_NE(engine.running.load(), runningBefore);
+    }
+    EXPECT_EQ(menuText(GetMenu(main()), ID_FILE_AUDIOENGINE),
+              engineItemText(engine.running.load()));
+
+    const bool transportBefore = engine.transportRequested.load();
+    key(WM_KEYUP, VK_SPACE);
+    EXPECT_NE(engine.transportRequested.load(), transportBefore);
+    auto setFocus = pluginExport<KsTestSetKeyFocusProc>("KsTestEffect", "ksTestSetKeyFocus");
+    setFocus(effect(), true);
+    key(WM_KEYUP, VK_SPACE);
+    EXPECT_NE(engine.transportRequested.load(), transportBefore); // unchanged while focused
+}
+
+TEST_F(MainWindowWine, NamedPluginStartsWithTheTransportPlaying) {
+    forgetPluginKey("Lumetra");
+    open("KsTestLumetra");
+    EXPECT_TRUE(window->hostEngine().transportRequested.load());
+    closeWindow();
+    open("KsTestSynth");
+    EXPECT_FALSE(window->hostEngine().transportRequested.load());
+}
+
+TEST_F(MainWindowWine, PluginResizeRequestResizesEditorAndWindow) {
+    open("KsTestEffect");
+    ERect* rect = nullptr;
+    effect()->dispatcher(effect(), effEditGetRect, 0, 0, &rect, 0.0f);
+    ASSERT_NE(rect, nullptr);
+    const ERect original = *rect;
+    rect->right = 520;
+    rect->bottom = 210;
+    control->callHost(effect(), audioMasterSizeWindow, 520, 210);
+    *rect = original;
+    RECT client;
+    GetClientRect(main(), &client);
+    EXPECT_EQ(client.right, 520);
+    EXPECT_EQ(client.bottom, 210);
+    RECT editor;
+    GetClientRect(window->editorWindow().handle(), &editor);
+    EXPECT_EQ(editor.right, 520);
+    EXPECT_EQ(editor.bottom, 210);
+}
+
+TEST_F(MainWindowWine, ExitKeepsTheStateAndShutsDownInOrder) {
+    std::string folder = freshFolder("ui-state");
+    setPluginKeyValue("KsTestEffect", "contentpath", folder);
+    open("KsTestEffect");
+    SendMessageA(main(), WM_COMMAND, ID_FILE_EXIT, 0);
+    ASSERT_TRUE(pumpUntil([&] { return !window->mainWindowOpen(); }));
+    EXPECT_FALSE(window->hostEngine().running.load());
+
+    std::vector<VstInt32> tail;
+    for (const KsTestCall& call : closedCalls())
+        if (call.opcode != effEditIdle && call.opcode != effProcessEvents)
+            tail.push_back(call.opcode);
+    ASSERT_GE(tail.size(), 3u);
+    std::vector<VstInt32> last(tail.end() - 3, tail.end());
+    EXPECT_EQ(last, (std::vector<VstInt32>{effGetChunk, effEditClose, effClose}));
+
+    std::ifstream saved(folder + "saved.chunk", std::ios::binary | std::ios::ate);
+    ASSERT_TRUE(saved.good());
+    const auto size = static_cast<VstIntPtr>(saved.tellg());
+    EXPECT_GT(size, 0);
+
+    window.reset();
+    open("KsTestEffect");
+    std::vector<KsTestCall> log = calls();
+    auto setChunk = std::find_if(log.begin(), log.end(),
+                                 [](const KsTestCall& c) { return c.opcode == effSetChunk; });
+    ASSERT_NE(setChunk, log.end());
+    EXPECT_EQ(setChunk->value, size);
+    forgetPluginKey("KsTestEffect");
+}
+
+TEST_F(MainWindowWine, CaptionPanicNotesAndScreenshotWhileAudioRuns) {
+    open("KsTestEffect");
+    if (!window->hostEngine().running.load())
+        GTEST_SKIP() << "no audio endpoint in this environment";
+    ASSERT_TRUE(pumpUntil([&] {
+        return windowText(main()).find(" | Tempo: 120.00 | CPU: ") != std::string::npos;
+    })) << windowText(main());
+    std::string caption = windowText(main());
+    EXPECT_EQ(caption.rfind("KsTestEffect | Tempo: 120.00 | CPU: ", 0), 0u) << caption;
+    EXPECT_EQ(caption.back(), '\n');
+
+    SendMessageA(main(), WM_COMMAND, ID_FILE_PANIC, 0);
+    KsVSTHostInterface& engine = window->hostEngine();
+    EXPECT_TRUE(pumpUntil([&] {
+        for (const VstMidiEvent& event : control->receivedEvents(effect()))
+            if (static_cast<uint8_t>(event.midiData[0]) == 0xB0 && event.midiData[1] == 0x7B)
+                return true;
+        return false;
+    })) << "cycles "
+        << engine.cycleCount << " dropped " << engine.droppedEvents.load() << " processed "
+        << control->processInfo(effect()).processCalls;
+
+    // D is the computer keyboard's C of the fourth octave.
+    key(WM_KEYDOWN, 'D');
+    key(WM_KEYUP, 'D');
+    EXPECT_TRUE(pumpUntil([&] {
+        int noteOn = 0;
+        for (const VstMidiEvent& event : control->receivedEvents(effect()))
+            if (static_cast<uint8_t>(event.midiData[0]) == 0x90 && event.midiData[1] == 48)
+                ++noteOn; // pressed, then released with velocity 0
+        return noteOn == 2;
+    }));
+
+    std::string folder = platform::executableDirectory() + "\\screenshots";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    EXPECT_TRUE(captureWindowToBmp(main(), folder + "\\main-window-test-effect.bmp"));
+}
+
+TEST_F(MainWindowWine, DemoInstrumentFillsTheWindowAndIsPictured) {
+    window = std::make_unique<CKsVSTHostDlg>(testPluginPath("KsDemoSynth"));
+    ASSERT_TRUE(window->createMainWindow());
+    pumpPending();
+    ASSERT_NE(effect(), nullptr);
+    EXPECT_TRUE(window->vendorMatches());
+    EXPECT_EQ(GetMenuItemCount(GetSubMenu(GetMenu(main()), 0)), 12);
+    ERect* rect = nullptr;
+    effect()->dispatcher(effect(), effEditGetRect, 0, 0, &rect, 0.0f);
+    ASSERT_NE(rect, nullptr);
+    RECT client;
+    GetClientRect(main(), &client);
+    EXPECT_EQ(client.right, rect->right);
+    EXPECT_EQ(client.bottom, rect->bottom);
+    pumpUntil([&] { return windowText(main()).find(" | Tempo: ") != std::string::npos; });
+    std::string folder = platform::executableDirectory() + "\\screenshots";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    EXPECT_TRUE(captureWindowToBmp(main(), folder + "\\main-window-demo.bmp"));
+    closeWindow();
+}
+
+// The real program with no plug-in beside it: the message, then the end.
+TEST(MainWindowProgram, WithoutAPluginSaysSoAndEnds) {
+    std::string folder = freshFolder("ui-no-plugin");
+    std::string program = folder + "KsVSTHost.exe";
+    ASSERT_TRUE(CopyFileA((platform::executableDirectory() + "\\KsVSTHost.exe").c_str(),
+                          program.c_str(), FALSE));
+    DeleteFileA((folder + "KsVSTHost.dll").c_str());
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string commandLine = "\"" + program + "\"";
+    ASSERT_TRUE(CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                               nullptr, folder.c_str(), &startup, &process));
+    std::string text;
+    for (int round = 0; round < 4000 && text.empty(); ++round) {
+        HWND box = FindWindowA(nullptr, "Error");
+        if (box != nullptr) {
+            char line[128] = {};
+            GetDlgItemTextA(box, 0xFFFF, line, sizeof line);
+            text = line;
+            SendMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+        Sleep(5);
+    }
+    EXPECT_EQ(text, kLoadFailedText);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+}
+
+} // namespace

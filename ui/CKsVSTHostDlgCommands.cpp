@@ -1,0 +1,205 @@
+// The main window's commands, keys, painting and shutdown.
+
+#include "CHostAbout.h"
+#include "CKsVSTHostDlg.h"
+#include "MainWindowLogic.h"
+#include "resource.h"
+
+#include <cstring>
+
+namespace {
+
+bool keyHeld(int virtualKey) {
+    return (GetKeyState(virtualKey) & 0x8000) != 0;
+}
+
+} // namespace
+
+bool CKsVSTHostDlg::onCommand(int controlId, int /*notification*/) {
+    switch (controlId) {
+    case ID_FILE_AUDIOSETTINGS:
+    case ID_FILE_MIDISETTINGS:
+    case ID_FILE_TEMPO:
+    case ID_FILE_AUDIOPLAYER:
+    case ID_FILE_AUDIOENGINE:
+    case ID_FILE_PANIC:
+    case ID_FILE_EXIT:
+    case ID_HELP_HELP:
+    case ID_HELP_ABOUT:
+    case ID_EXTRA_COMMAND:
+        runCommand(controlId);
+        return true;
+    default:
+        // IDOK and IDCANCEL from the dialog manager never close the window.
+        return controlId == IDOK || controlId == IDCANCEL;
+    }
+}
+
+void CKsVSTHostDlg::runCommand(int commandId) {
+    switch (commandId) {
+    case ID_FILE_AUDIOSETTINGS:
+        return openAudioSettings(false);
+    case ID_FILE_MIDISETTINGS:
+        return openMidiSettings();
+    case ID_FILE_TEMPO:
+        return openTempo();
+    case ID_FILE_AUDIOPLAYER:
+        return openAudioPlayer();
+    case ID_FILE_AUDIOENGINE:
+        return toggleAudioEngine();
+    case ID_FILE_PANIC:
+        engine.sendComputerKey('P', true);
+        return;
+    case ID_FILE_EXIT:
+        return exitProgram();
+    case ID_HELP_HELP:
+        return callPrivateEntry(kShowHelpOffset);
+    case ID_HELP_ABOUT:
+        if (vendorMatch)
+            return callPrivateEntry(kShowAboutScreenOffset);
+        CHostAbout().runModal(handle());
+        return;
+    case ID_EXTRA_COMMAND:
+        return callPrivateEntry(kExtraCommandOffset);
+    default:
+        return;
+    }
+}
+
+void CKsVSTHostDlg::toggleAudioEngine() {
+    if (engine.running.load()) {
+        engine.stopAudio();
+        setEngineItemText(false);
+        return;
+    }
+    const bool started = engine.startAudio();
+    if (!started)
+        showUserMessage(handle(), kAudioStartFailedText, kErrorCaption);
+    setEngineItemText(started);
+}
+
+// The settings, tempo and player dialogs come with their own work; until
+// they exist their commands leave everything as it is.
+void CKsVSTHostDlg::openAudioSettings(bool /*atStartup*/) {
+    if (audioSettingsDlg != nullptr)
+        SetActiveWindow(audioSettingsDlg->handle());
+}
+
+void CKsVSTHostDlg::openMidiSettings() {
+    if (midiSettingsDlg != nullptr)
+        SetActiveWindow(midiSettingsDlg->handle());
+}
+
+void CKsVSTHostDlg::openTempo() {
+    if (tempoDlg != nullptr)
+        SetActiveWindow(tempoDlg->handle());
+}
+
+void CKsVSTHostDlg::openAudioPlayer() {
+    if (audioFileDlg != nullptr)
+        ShowWindow(audioFileDlg->handle(), SW_SHOW);
+}
+
+// Only this vendor's plug-ins have the entries past the standard record;
+// another plug-in's record may end before them.
+void CKsVSTHostDlg::callPrivateEntry(size_t offset) {
+    PluginPrivateProc entry = nullptr;
+    if (vendorMatch && hostLib.effect != nullptr)
+        std::memcpy(&entry, reinterpret_cast<const char*>(hostLib.effect) + offset, sizeof entry);
+    if (entry != nullptr) {
+        entry(hostLib.effect);
+        return;
+    }
+    if (!vendorMatch)
+        showUserMessage(handle(), kVendorOnlyText, kErrorCaption);
+}
+
+void CKsVSTHostDlg::exitProgram() {
+    engine.saveState();
+    PostMessageA(handle(), WM_CLOSE, 0, 0);
+}
+
+void CKsVSTHostDlg::onClose() {
+    AEffect* effect = hostLib.effect;
+    if (effect != nullptr) {
+        engine.stopAudio();
+        engine.stopMidi();
+        engine.saveState();
+        pluginWindow.markClosing();
+        hostLib.record.resizeHook = nullptr;
+        effect->dispatcher(effect, effEditClose, 0, 0, nullptr, 0.0f);
+        effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+        hostLib.effect = nullptr;
+    }
+    endDialog(IDCANCEL);
+}
+
+std::optional<INT_PTR> CKsVSTHostDlg::onMessage(UINT message, WPARAM, LPARAM) {
+    if (message == WM_QUERYDRAGICON)
+        return reinterpret_cast<INT_PTR>(icon);
+    if (message == WM_PAINT && IsIconic(handle())) {
+        paintMinimised();
+        return 0;
+    }
+    return std::nullopt;
+}
+
+void CKsVSTHostDlg::paintMinimised() {
+    PAINTSTRUCT paint;
+    HDC context = BeginPaint(handle(), &paint);
+    SendMessageA(handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(context), 0);
+    RECT client;
+    GetClientRect(handle(), &client);
+    int x = (client.right - GetSystemMetrics(SM_CXICON) + 1) / 2;
+    int y = (client.bottom - GetSystemMetrics(SM_CYICON) + 1) / 2;
+    DrawIcon(context, x, y, icon);
+    EndPaint(handle(), &paint);
+}
+
+bool CKsVSTHostDlg::preTranslateMessage(MSG& message) {
+    KeyMessage key;
+    if (message.message == WM_KEYDOWN)
+        key.kind = KeyMessageKind::down;
+    else if (message.message == WM_KEYUP)
+        key.kind = KeyMessageKind::up;
+    else
+        return false;
+    key.virtualKey = static_cast<uint32_t>(message.wParam);
+    key.shift = keyHeld(VK_SHIFT);
+    key.ctrl = keyHeld(VK_CONTROL);
+    key.alt = keyHeld(VK_MENU);
+    return handleKeyMessage(key, *this);
+}
+
+bool CKsVSTHostDlg::sendComputerKey(uint8_t key, bool down) {
+    return engine.sendComputerKey(key, down);
+}
+
+bool CKsVSTHostDlg::hasPlugin() const {
+    return hostLib.effect != nullptr;
+}
+
+// Asked of this vendor's plug-ins only: see callPrivateEntry.
+bool CKsVSTHostDlg::editorHasKeyFocus() {
+    if (!vendorMatch || hostLib.effect == nullptr)
+        return false;
+    PluginKeyFocusProc entry = nullptr;
+    std::memcpy(&entry, reinterpret_cast<const char*>(hostLib.effect) + kEditorHasKeyFocusOffset,
+                sizeof entry);
+    return entry != nullptr && entry(hostLib.effect);
+}
+
+VstIntPtr CKsVSTHostDlg::offerKeyToPlugin(bool down, VstInt32 character, VstIntPtr vstKey,
+                                          float modifiers) {
+    AEffect* effect = hostLib.effect;
+    return effect->dispatcher(effect, down ? effEditKeyDown : effEditKeyUp, character, vstKey,
+                              nullptr, modifiers);
+}
+
+bool CKsVSTHostDlg::transportRequested() const {
+    return engine.transportRequested.load();
+}
+
+void CKsVSTHostDlg::setTransport(bool playing) {
+    engine.setTransport(playing);
+}

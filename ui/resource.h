@@ -1,0 +1,22 @@
+#pragma once
+
+// Resource and command ids shared by the resource script and the code.
+
+#define IDR_MAINFRAME 128
+#define IDR_MAINMENU 130
+#define IDD_KSVSTHOST_DIALOG 102
+#define IDD_HOSTABOUT 140
+#define IDC_PLUGINWINDOW 1022
+#define IDC_ABOUT_LINE1 1023
+#define IDC_ABOUT_LINE2 1024
+
+#define ID_FILE_AUDIOSETTINGS 32771
+#define ID_FILE_MIDISETTINGS 32772
+#define ID_FILE_TEMPO 32773
+#define ID_FILE_EXIT 32774
+#define ID_HELP_HELP 32775
+#define ID_HELP_ABOUT 32776
+#define ID_FILE_AUDIOENGINE 32777
+#define ID_FILE_PANIC 32779
+#define ID_EXTRA_COMMAND 32780
+#define ID_FILE_AUDIOPLAYER 32781
