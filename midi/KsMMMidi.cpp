@@ -114,9 +114,14 @@ bool KsMMMidi::openOutput(const MidiDeviceSettings& device) {
 
 void KsMMMidi::closeInput(OpenInput& input) {
     auto handle = reinterpret_cast<HMIDIIN>(input.handle);
+    // A delivery may run on a thread of the system's own, even past the
+    // close notice: none reaches the engine once this returns.
+    constexpr int kDeliveryWaitMs = static_cast<int>(kCloseNoticeWaitMs);
+    const bool deliveriesStopped = stopDeliveries(*input.context, kDeliveryWaitMs);
     midiInStop(handle);
     midiInReset(handle);
-    if (midiInClose(handle) != MMSYSERR_NOERROR || !waitForCloseNotice(*input.context)) {
+    if (midiInClose(handle) != MMSYSERR_NOERROR || !waitForCloseNotice(*input.context) ||
+        !deliveriesStopped || !stopDeliveries(*input.context, kDeliveryWaitMs)) {
         (void)input.context.release(); // the system may still call with it
         return;
     }

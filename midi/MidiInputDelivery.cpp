@@ -1,8 +1,33 @@
 #include "MidiInputDelivery.h"
 
+#include "Clock.h"
+
 namespace {
 
 constexpr uint8_t kClock = 0xF8;
+constexpr uint8_t kStart = 0xFA;
+constexpr uint8_t kContinue = 0xFB;
+constexpr uint8_t kStop = 0xFC;
+
+// A source that pauses its clock while stopped: the first clock after Start,
+// Continue or Stop is not timed across the pause.
+bool restartsClockTiming(uint8_t status) {
+    return status == kStart || status == kContinue || status == kStop;
+}
+
+void deliver(MidiInputContext& input, uint32_t packed, int64_t now) {
+    MidiMessage message = MidiMessage::fromPacked(packed);
+    message.deltaMs = input.arrivals.millisecondsSincePrevious(now);
+    if (message.status == kClock) {
+        const int64_t previousClock =
+            input.lastClockCounter.exchange(now, std::memory_order_relaxed);
+        message.clockIntervalMs = input.arrivals.millisecondsBetween(previousClock, now);
+    } else if (restartsClockTiming(message.status)) {
+        input.lastClockCounter.store(0, std::memory_order_relaxed);
+    }
+    if (input.callback != nullptr)
+        input.callback(message, input.userData);
+}
 
 } // namespace
 
@@ -19,15 +44,20 @@ double MidiArrivalTimer::millisecondsBetween(int64_t earlier, int64_t later) con
 }
 
 void deliverShortMessage(MidiInputContext& input, uint32_t packed, int64_t now) {
-    MidiMessage message = MidiMessage::fromPacked(packed);
-    message.deltaMs = input.arrivals.millisecondsSincePrevious(now);
-    if (message.status == kClock) {
-        const int64_t previousClock =
-            input.lastClockCounter.exchange(now, std::memory_order_relaxed);
-        message.clockIntervalMs = input.arrivals.millisecondsBetween(previousClock, now);
+    input.deliveriesInside.fetch_add(1);
+    if (!input.closing.load())
+        deliver(input, packed, now);
+    input.deliveriesInside.fetch_sub(1);
+}
+
+bool stopDeliveries(MidiInputContext& input, int waitMs) {
+    input.closing.store(true);
+    for (int waited = 0; input.deliveriesInside.load() != 0; ++waited) {
+        if (waited >= waitMs)
+            return false;
+        platform::sleepMs(1);
     }
-    if (input.callback != nullptr)
-        input.callback(message, input.userData);
+    return true;
 }
 
 void deliverCloseNotice(MidiInputContext& input) {

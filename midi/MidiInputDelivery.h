@@ -39,6 +39,10 @@ struct MidiInputContext {
     void* userData;
     MidiArrivalTimer& arrivals;
     std::atomic<int64_t> lastClockCounter{0};
+    // Raised by the driver before it closes the input: deliveries already
+    // running finish, later ones no longer reach the callback.
+    std::atomic<bool> closing{false};
+    std::atomic<int32_t> deliveriesInside{0};
     // Raised as the last step of the close notice: from then on no delivery
     // of this input touches the context.
     std::atomic<bool> closeNoticed{false};
@@ -46,5 +50,8 @@ struct MidiInputContext {
 
 // A short message as winmm packs it, read at counter value `now`.
 void deliverShortMessage(MidiInputContext& input, uint32_t packed, int64_t now);
+// Driver, before closing the input: no delivery reaches the callback once
+// this has returned true (false: one was still running after `waitMs`).
+bool stopDeliveries(MidiInputContext& input, int waitMs);
 // The input has been closed: one callback with `status` 0.
 void deliverCloseNotice(MidiInputContext& input);

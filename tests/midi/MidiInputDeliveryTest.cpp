@@ -145,3 +145,36 @@ TEST(MidiInputDelivery, SimultaneousInputsEachGetTheirOwnRecord) {
 }
 
 } // namespace
+
+// Once the driver has stopped an input's deliveries (before closing it), a
+// message still arriving from the system's thread reaches no callback, and
+// the close notice still does.
+TEST(MidiInputDelivery, NoCallbackOnceDeliveriesAreStopped) {
+    MidiArrivalTimer timer(kPerSecond);
+    Recorder r;
+    MidiInputContext input(Recorder::callback, &r, timer);
+    deliverShortMessage(input, packed(0x90, 60, 100), atMs(0));
+    EXPECT_TRUE(stopDeliveries(input, 100));
+    deliverShortMessage(input, packed(0x90, 61, 100), atMs(1));
+    deliverCloseNotice(input);
+    ASSERT_EQ(r.messages.size(), 2u);
+    EXPECT_EQ(r.messages[0].data1, 60);
+    EXPECT_EQ(r.messages[1].status, 0);
+}
+
+// A source that pauses its clock while stopped: the first clock after Start,
+// Continue or Stop is not timed across the pause (it would read as a few BPM).
+TEST(MidiInputDelivery, ClockTimingStartsAgainAfterTransportMessages) {
+    for (uint8_t transport : {0xFA, 0xFB, 0xFC}) {
+        MidiArrivalTimer timer(kPerSecond);
+        Recorder r;
+        MidiInputContext input(Recorder::callback, &r, timer);
+        deliverShortMessage(input, packed(0xF8), atMs(0));
+        deliverShortMessage(input, packed(transport), atMs(10000));
+        deliverShortMessage(input, packed(0xF8), atMs(10001));
+        deliverShortMessage(input, packed(0xF8), atMs(10021));
+        ASSERT_EQ(r.messages.size(), 4u);
+        EXPECT_EQ(r.messages[2].clockIntervalMs, 0.0) << std::hex << int(transport);
+        EXPECT_DOUBLE_EQ(r.messages[3].clockIntervalMs, 20.0) << std::hex << int(transport);
+    }
+}
