@@ -51,8 +51,11 @@ uint16_t readLe16(const unsigned char* p) {
 
 // The system trusts cbSize: it must not claim bytes the cut copy lacks.
 void clampExtraSize(std::vector<unsigned char>& format) {
-    if (format.size() < kFormatHeadBytes)
+    if (format.size() < kFormatHeadBytes) {
+        // Half a cbSize would be read as a claim of up to 255 bytes.
+        format.resize(std::min(format.size(), kExtraSizeOffset));
         return;
+    }
     const auto held = static_cast<uint16_t>(format.size() - kFormatHeadBytes);
     if (readLe16(format.data() + kExtraSizeOffset) > held)
         writeLe16(format.data() + kExtraSizeOffset, held);

@@ -291,6 +291,25 @@ TEST(Render, EventsBeyondOneBlocksListPlayInTheNextBlock) {
     EXPECT_EQ(firstSound(out.left), 512u + 1) << "the note in the second block";
 }
 
+// A render too short for the events its crowded block pushed on says how
+// many were dropped.
+TEST(Render, EventsLeftBeyondTheLastBlockAreReported) {
+    Bytes track;
+    for (int i = 0; i < 300; ++i)
+        track.insert(track.end(), {0x00, 0xB0, 7, static_cast<unsigned char>(i % 128)});
+    track.insert(track.end(), {0x00, 0xFF, 0x2F, 0x00});
+    const TempFile midi("crowded-short.mid");
+    midi.write(singleTrackMidiFile(480, track));
+    const TempFile output("crowded-short.wav");
+    const ProgramRun run = ksrender(
+        "--plugin " + quoted(testPluginPath("KsTestSynth")) + " --midi " + quoted(midi.path()) +
+        " --block 512 --seconds 0.01 --output " + quoted(output.path()));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("44 MIDI events found no room before the end; dropped"),
+              std::string::npos)
+        << run.err;
+}
+
 #if !defined(_WIN32)
 // /dev/full takes the header into the stream's buffer and fails at the flush.
 TEST(Render, AFullDiskFailsTheRender) {

@@ -116,6 +116,7 @@ private:
     bool prepareMidi();
     bool chooseLength();
     size_t appendEventsBefore(uint64_t blockEnd, size_t nextEvent);
+    void reportEventsLeftOver(size_t nextEvent) const;
     bool renderBlocks();
     bool saveState();
     void showProgress(uint64_t done);
@@ -262,6 +263,18 @@ size_t Session::appendEventsBefore(uint64_t blockEnd, size_t nextEvent) {
     return nextEvent;
 }
 
+// Events pushed on by crowded blocks past the last block are not played.
+void Session::reportEventsLeftOver(size_t nextEvent) const {
+    const auto& events = midiEvents.events;
+    size_t left = 0;
+    while (nextEvent + left < events.size() &&
+           std::floor(events[nextEvent + left].seconds * options.rate) < double(totalFrames))
+        ++left;
+    if (left > 0)
+        std::fprintf(stderr, "ksrender: %zu MIDI events found no room before the end; dropped\n",
+                     left);
+}
+
 bool Session::renderBlocks() {
     OutputWriter writer;
     if (!writer.open(options.outputPath, totalFrames, options.rate, options.floatOutput))
@@ -289,6 +302,7 @@ bool Session::renderBlocks() {
                      "ksrender: %llu blocks held more than %u MIDI events; the rest were played "
                      "in the blocks after them\n",
                      static_cast<unsigned long long>(crowdedBlocks), EventList::kCapacity);
+    reportEventsLeftOver(nextEvent);
     return writer.finish() || fail("cannot write " + options.outputPath);
 }
 
