@@ -1,6 +1,8 @@
 #include "AsioSamples.h"
 
 #include "AsioInterface.h"
+#include "AsioSamplesAvx2.h"
+#include "DeviceSamplesAvx2.h"
 
 #include <bit>
 #include <cmath>
@@ -14,6 +16,9 @@
 // so a block gives the same bits whatever its length.
 
 namespace {
+
+// Asked once, before any stream runs.
+const bool kHasAvx2 = processorHasAvx2();
 
 const float kInt16Scale = std::bit_cast<float>(0x3800007Fu);    // 3.05180401483085e-5
 const float kInt16Offset = std::bit_cast<float>(0x3780007Fu);   // 1.525902007415425e-5
@@ -331,7 +336,11 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames) {
     const size_t width = asioSampleBytes(type);
     if (width == 0)
         return false;
-    auto* p = static_cast<unsigned char*>(buffer);
+    auto* start = static_cast<unsigned char*>(buffer);
+    const size_t done = kHasAvx2 ? asioToFloatAvx2(type, start, out, frames) : 0;
+    unsigned char* p = start + done * width;
+    out += done;
+    frames -= static_cast<uint32_t>(done);
     if (isBigEndian(type))
         swapInPlace(p, frames, width);
     switch (littleEndianOf(type)) {
@@ -367,9 +376,14 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames) {
 }
 
 bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames) {
-    if (asioSampleBytes(type) == 0)
+    const size_t width = asioSampleBytes(type);
+    if (width == 0)
         return false;
-    auto* out = static_cast<unsigned char*>(buffer);
+    auto* start = static_cast<unsigned char*>(buffer);
+    const size_t done = kHasAvx2 ? floatToAsioAvx2(type, in, start, frames) : 0;
+    unsigned char* out = start + done * width;
+    in += done;
+    frames -= static_cast<uint32_t>(done);
     const bool bigEndian = isBigEndian(type);
     switch (littleEndianOf(type)) {
     case ASIOSTInt16LSB:
