@@ -336,6 +336,8 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames) {
     const size_t width = asioSampleBytes(type);
     if (width == 0)
         return false;
+    if (frames == 0)
+        return true;
     auto* start = static_cast<unsigned char*>(buffer);
     const size_t done = kHasAvx2 ? asioToFloatAvx2(type, start, out, frames) : 0;
     unsigned char* p = start + done * width;
@@ -379,6 +381,8 @@ bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames) {
     const size_t width = asioSampleBytes(type);
     if (width == 0)
         return false;
+    if (frames == 0)
+        return true;
     auto* start = static_cast<unsigned char*>(buffer);
     const size_t done = kHasAvx2 ? floatToAsioAvx2(type, in, start, frames) : 0;
     unsigned char* out = start + done * width;
