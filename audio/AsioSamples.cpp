@@ -1,6 +1,9 @@
 #include "AsioSamples.h"
 
 #include "AsioInterface.h"
+#include "AsioSamplesAvx2.h"
+#include "DeviceSamples.h"
+#include "DeviceSamplesAvx2.h"
 
 #include <bit>
 #include <cmath>
@@ -331,7 +334,13 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames) {
     const size_t width = asioSampleBytes(type);
     if (width == 0)
         return false;
-    auto* p = static_cast<unsigned char*>(buffer);
+    if (frames == 0)
+        return true;
+    auto* start = static_cast<unsigned char*>(buffer);
+    const size_t done = avx2StepsEnabled() ? asioToFloatAvx2(type, start, out, frames) : 0;
+    unsigned char* p = start + done * width;
+    out += done;
+    frames -= static_cast<uint32_t>(done);
     if (isBigEndian(type))
         swapInPlace(p, frames, width);
     switch (littleEndianOf(type)) {
@@ -367,9 +376,16 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames) {
 }
 
 bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames) {
-    if (asioSampleBytes(type) == 0)
+    const size_t width = asioSampleBytes(type);
+    if (width == 0)
         return false;
-    auto* out = static_cast<unsigned char*>(buffer);
+    if (frames == 0)
+        return true;
+    auto* start = static_cast<unsigned char*>(buffer);
+    const size_t done = avx2StepsEnabled() ? floatToAsioAvx2(type, in, start, frames) : 0;
+    unsigned char* out = start + done * width;
+    in += done;
+    frames -= static_cast<uint32_t>(done);
     const bool bigEndian = isBigEndian(type);
     switch (littleEndianOf(type)) {
     case ASIOSTInt16LSB:

@@ -12,6 +12,10 @@ namespace {
 constexpr int32_t kEntryBufferSize = 512;
 constexpr size_t kNameBytes = 256;
 constexpr size_t kMinChannelInfos = 64;
+// Beyond these a driver's figures are nonsense (the entry counts channels in
+// 16 bits) and would size arrays no machine holds.
+constexpr int32_t kMostChannels = 65535;
+constexpr int32_t kMostFrames = 1 << 20;
 constexpr uint32_t kStopPauseMs = 100;
 constexpr int kBlockEndChecks = 100;
 constexpr uint32_t kBlockEndCheckMs = 1;
@@ -101,8 +105,9 @@ bool KsASIO::initDriver() {
         ASIOGetBufferSize(&minSize, &maxSize, &preferredSize, &granularity) != asioOk)
         return false;
     // A driver's figures size arrays the block writes: refuse impossible ones.
-    if (inputChannels < 0 || outputChannels < 0 || maxSize <= 0 || preferredSize <= 0 ||
-        preferredSize > maxSize)
+    if (inputChannels < 0 || outputChannels < 0 || inputChannels > kMostChannels ||
+        outputChannels > kMostChannels || maxSize <= 0 || maxSize > kMostFrames ||
+        preferredSize <= 0 || preferredSize > maxSize)
         return false;
     if (!allocateChannelBuffers(static_cast<size_t>(maxSize)))
         return false;

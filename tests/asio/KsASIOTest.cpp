@@ -159,7 +159,8 @@ TEST_F(KsASIOTest, AStreamNeedsInputAndOutputOfOneDriver) {
 
 TEST_F(KsASIOTest, BadBufferSizesOfADriverAreRefused) {
     for (const char* sizes : {"preferredSize 4096\nmaxSize 2048\n", "preferredSize 0\n",
-                              "maxSize -5\npreferredSize -10\nminSize -20\n"}) {
+                              "maxSize -5\npreferredSize -10\nminSize -20\n", "inputs 2000000000\n",
+                              "outputs 70000\n", "maxSize 2000000000\npreferredSize 256\n"}) {
         environment.configure(kA, sizes);
         makeDriver();
         EXPECT_FALSE(asio->open(entry(kA, false), false)) << sizes;

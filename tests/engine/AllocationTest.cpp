@@ -1,12 +1,15 @@
 // The audio cycle allocates nothing: this program replaces the global
 // allocator and counts every allocation made while a cycle runs.
 
+#include "Clock.h"
 #include "DeviceSamples.h"
 #include "FakeAudioSessions.h"
+#include "KsASIO.h"
 #include "KsVSTHostInterface.h"
 #include "KsWASAPI.h"
 #include "MidiInputDelivery.h"
 #include "SampleConversion.h"
+#include "TestAsioEnvironment.h"
 #include "TestPlugins.h"
 
 #include <gtest/gtest.h>
@@ -237,6 +240,40 @@ TEST(MidiInputAllocations, NoneFromPackedMessageToTheEventList) {
     lib.effect = nullptr;
     platform::deleteRegistryTree(platform::RegistryRoot::currentUser,
                                  "Software\\Kestrune\\KsTest MIDI Allocations");
+}
+
+// Stands in for the engine: from its first call on, everything the
+// driver's thread does is counted, the ASIO block's conversions included.
+bool countFromHereOn(float** inputs, float** outputs, uint32_t frames, void* calls) {
+    for (int side = 0; side < 2; ++side)
+        for (uint32_t i = 0; i < frames; ++i)
+            outputs[side][i] = inputs[side][i] * 0.5f;
+    countingThisThread = true;
+    static_cast<std::atomic<int>*>(calls)->fetch_add(1);
+    return true;
+}
+
+TEST(AsioBlockAllocations, NoneInTheDriversThread) {
+    TestAsioEnvironment environment;
+    ASSERT_TRUE(environment.ready());
+    environment.configure(TestAsioEnvironment::kDriverA,
+                          "inputs 4\noutputs 6\npreferredSize 64\ninputType 1\noutputType 17\n"
+                          "output.5.type 20\ntimeInfo 1\n");
+    KsASIO asio;
+    AudioDeviceSettings* input = nullptr;
+    AudioDeviceSettings* output = nullptr;
+    for (auto& device : asio.devices)
+        if (device->name == TestAsioEnvironment::name(TestAsioEnvironment::kDriverA))
+            (device->isInput ? input : output) = device.get();
+    ASSERT_TRUE(input != nullptr && output != nullptr);
+    std::atomic<int> calls{0};
+    countedAllocations = 0;
+    ASSERT_TRUE(asio.start(input, output, countFromHereOn, &calls));
+    for (int wait = 0; wait < 2000 && calls.load() < 20; ++wait)
+        platform::sleepMs(5);
+    asio.stop();
+    EXPECT_GE(calls.load(), 20);
+    EXPECT_EQ(countedAllocations.load(), 0u);
 }
 
 TEST(EndpointConversionAllocations, NoneForAnyTypeOrChannelMap) {
