@@ -1,5 +1,6 @@
 #include "KsMMMidi.h"
 
+#include "Clock.h"
 #include "MidiDeviceList.h"
 
 #include <windows.h>
@@ -28,25 +29,13 @@ public:
     }
 };
 
-int64_t performanceCounter() {
-    LARGE_INTEGER counter;
-    QueryPerformanceCounter(&counter);
-    return counter.QuadPart;
-}
-
-int64_t performanceFrequency() {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
-}
-
 void CALLBACK inputProcedure(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR first,
                              DWORD_PTR) {
     auto* input = reinterpret_cast<MidiInputContext*>(instance);
     if (input == nullptr)
         return;
     if (message == MIM_DATA)
-        deliverShortMessage(*input, static_cast<uint32_t>(first), performanceCounter());
+        deliverShortMessage(*input, static_cast<uint32_t>(first), platform::performanceCounter());
     else if (message == MIM_CLOSE)
         deliverCloseNotice(*input);
 }
@@ -63,7 +52,7 @@ bool waitForCloseNotice(const MidiInputContext& context) {
 
 } // namespace
 
-KsMMMidi::KsMMMidi() : arrivals(performanceFrequency()) {
+KsMMMidi::KsMMMidi() : arrivals(platform::performanceFrequency()) {
     devices = buildMidiDeviceList(WinmmCatalog());
 }
 

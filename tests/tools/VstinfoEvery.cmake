@@ -3,7 +3,12 @@
 # exits 0, or, for a file whose name matches the regular expression
 # REFUSABLE, exits 1 with one "vstinfo:" line on stderr; a crash, a hang or
 # any other exit fails.
+# Files matching the regular expression SKIP are no plug-ins (a test driver
+# that shares the prefix).
 file(GLOB_RECURSE plugins ${DIR}/${PATTERN})
+if(SKIP)
+    list(FILTER plugins EXCLUDE REGEX "${SKIP}")
+endif()
 list(SORT plugins)
 if(NOT plugins)
     message(FATAL_ERROR "no file matches ${DIR}/${PATTERN}")
