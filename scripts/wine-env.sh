@@ -65,6 +65,9 @@ first_boot() {
     # on the debugger's dialog until its test times out.
     "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
         </dev/null >/dev/null 2>&1
+    # No debugger at all: under load the automatic one may itself hang.
+    "$WINE" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f \
+        </dev/null >/dev/null 2>&1
     touch "$root/prefix.ready"
 }
 
