@@ -10,6 +10,8 @@
 # stderr and exit code 1, a file that is no VST 2 plug-in and a plug-in that
 # reports no name.
 #
+# Try it with the demo instrument: package.sh build/win64/bin/KsDemoSynth.dll
+#
 # KS_WINE_ROOT: a running environment of scripts/wine-env.sh to use instead
 # of starting a private one. KS_WIN64_TREE: the Windows build tree to take
 # the program from (default build/win64, built when needed).
@@ -47,7 +49,6 @@ done
     [ "${BASH_REMATCH[1]}" -le 65535 ] && [ "${BASH_REMATCH[2]}" -le 65535 ] &&
     [ "${BASH_REMATCH[3]}" -le 65535 ] ||
     fail "version \"$version\" is not X.Y.Z with numbers up to 65535"
-[ -f "$plugin" ] || fail "$plugin: file not found"
 
 "$source_dir/scripts/install-deps.sh"
 
@@ -55,8 +56,10 @@ if [ ! -f "$tree/build.ninja" ]; then
     cmake -S "$source_dir" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/toolchain-win64.cmake" >/dev/null
 fi
-cmake --build "$tree" -j "$jobs" --target KsVSTHost vstinfo >/dev/null ||
+# The demo instrument too: it is the plug-in to try this with.
+cmake --build "$tree" -j "$jobs" --target KsVSTHost vstinfo KsDemoSynth >/dev/null ||
     fail "the Windows program did not build (cmake --build $tree)"
+[ -f "$plugin" ] || fail "$plugin: file not found"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/ks-package.XXXXXX")
 wine_root=${KS_WINE_ROOT:-}

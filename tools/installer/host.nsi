@@ -118,6 +118,17 @@ FunctionEnd
 !insertmacro NameFunctions ""
 !insertmacro NameFunctions "un."
 
+; $R0: an existing folder; on return the same folder as the program can read
+; it through the system's ANSI code page: by its short name when the long one
+; holds letters beyond that page, which the program would read as "?".
+Function AnsiReadablePath
+    System::Call "kernel32::WideCharToMultiByte(i 0, i 0x400, w R0, i -1, p 0, i 0, p 0, *i .r1) i .r2"
+    ${If} $1 <> 0
+        System::Call "kernel32::GetShortPathNameW(w R0, w .r3, i ${NSIS_MAX_STRLEN}) i .r2"
+        ${IfThen} $2 <> 0 ${|} StrCpy $R0 $3 ${|}
+    ${EndIf}
+FunctionEnd
+
 Function .onInit
     Call InitNames
     ; /D= on the command line has set the folder already
@@ -138,9 +149,11 @@ Section
     WriteUninstaller "$INSTDIR\Uninstall.exe"
 
     CreateDirectory $DataDir
+    StrCpy $R0 $DataDir
+    Call AnsiReadablePath
     ; the program appends the state file's name directly: the value must end
     ; in a separator to name the folder
-    WriteRegStr HKCU "Software\Kestrune\$PluginName" "contentpath" "$DataDir\"
+    WriteRegStr HKCU "Software\Kestrune\$PluginName" "contentpath" "$R0\"
 
     CreateShortcut "$SMPROGRAMS\$NameFile.lnk" "$INSTDIR\$NameFile.exe"
 
