@@ -115,10 +115,16 @@ mkdir -p "$out_dir"
 setup="$out_dir/$file_name-$version-setup.exe"
 portable="$out_dir/$file_name-$version-portable.zip"
 
-makensis -V2 -INPUTCHARSET UTF8 \
-    "-DNAME_BYTES=$(python3 "$names_script" --struct "$name_hex")" \
-    "-DVENDOR_BYTES=$(python3 "$names_script" --struct "$vendor_hex")" \
-    "-DDISPLAY_NAME=$(line 6)" "-DDISPLAY_VENDOR=$(line 7)" "-DVERSION=$version" \
+# The names go through a file, not the command line: makensis takes its
+# arguments in the locale's character set, which may be plain ASCII.
+{
+    printf '\xef\xbb\xbf'
+    echo "!define NAME_BYTES \"$(python3 "$names_script" --struct "$name_hex")\""
+    echo "!define VENDOR_BYTES \"$(python3 "$names_script" --struct "$vendor_hex")\""
+    echo "!define DISPLAY_NAME \"$(line 6)\""
+    echo "!define DISPLAY_VENDOR \"$(line 7)\""
+} >"$work/names.nsh"
+makensis -V2 -INPUTCHARSET UTF8 "-DNAMES=$work/names.nsh" "-DVERSION=$version" \
     "-DHOST_EXE=$work/host.exe" "-DPLUGIN_DLL=$work/plugin.dll" "-DOUT_FILE=$work/setup.exe" \
     "$source_dir/tools/installer/host.nsi" >"$work/makensis.log" 2>&1 || {
     cat "$work/makensis.log" >&2

@@ -8,6 +8,9 @@
 # twice (its state written at exit and read back at the next start), silent
 # uninstall. Then files that cannot be shipped are refused with their reason.
 set -euo pipefail
+# Wine keeps a Windows file name with letters beyond ASCII as a Unix name in
+# the locale's character set: without UTF-8 it cannot create one.
+export LC_ALL=C.UTF-8
 
 source_dir=${1:?usage: installer_test.sh SOURCE_DIR WIN64_TREE}
 tree=${2:?usage: installer_test.sh SOURCE_DIR WIN64_TREE}

@@ -1,5 +1,6 @@
 ; The installer of one plug-in with the standalone program beside it, both
-; under the plug-in's own name. scripts/package.sh gives every define:
+; under the plug-in's own name. scripts/package.sh gives every define, the
+; first four in the file NAMES:
 ;   NAME_BYTES, VENDOR_BYTES      the plug-in's name and vendor, byte by byte
 ;                                 up to a closing zero, as System plug-in struct
 ;                                 members
@@ -11,6 +12,7 @@
 
 Unicode true
 Target amd64-unicode
+!include "${NAMES}"
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 Name "${DISPLAY_NAME}"
