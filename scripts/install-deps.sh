@@ -7,6 +7,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix wine64 xvfb
     sox lame dpf-plugins-vst libsndfile1-dev pkg-config libasound2-dev
+    nsis python3
 )
 
 missing=()

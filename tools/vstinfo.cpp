@@ -1,7 +1,10 @@
 // vstinfo PATH: loads a VST 2 plug-in the way the host does, reports what it
 // says about itself, runs it for ten seconds of audio and closes it again.
+// vstinfo --identity PATH: only opens it and prints the name and vendor the
+// host takes from it, each also as hexadecimal bytes, and closes it again.
 
 #include "KsVSTHostLib.h"
+#include "MainWindowLogic.h"
 
 #include <algorithm>
 #include <chrono>
@@ -184,19 +187,46 @@ void closeLikeTheHost(AEffect* effect) {
     dispatch(effect, effClose);
 }
 
+std::string hexBytes(const std::string& text) {
+    std::string hex;
+    char pair[4];
+    for (const unsigned char c : text) {
+        std::snprintf(pair, sizeof(pair), "%02x", c);
+        hex += pair;
+    }
+    return hex;
+}
+
+// The window caption and the registry key use these bytes as they are; the
+// hexadecimal form carries them unchanged through any console or pipe.
+void printIdentity(AEffect* effect) {
+    dispatch(effect, effOpen);
+    const std::string name = readPluginName(effect);
+    const std::string vendor = readVendorString(effect);
+    std::printf("name: %s\nname hex: %s\nvendor: %s\nvendor hex: %s\n", name.c_str(),
+                hexBytes(name).c_str(), vendor.c_str(), hexBytes(vendor).c_str());
+    dispatch(effect, effClose);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
-        std::fprintf(stderr, "usage: vstinfo PATH\n");
+    const bool identityOnly = argc == 3 && std::strcmp(argv[1], "--identity") == 0;
+    if ((argc != 2 && !identityOnly) || std::strcmp(argv[1], "--help") == 0) {
+        std::fprintf(stderr, "usage: vstinfo PATH | vstinfo --identity PATH\n");
         return 2;
     }
-    const std::string path = argv[1];
+    const std::string path = argv[argc - 1];
     KsVSTHostLib lib;
     if (lib.load(path) == nullptr) {
         std::fprintf(stderr, "vstinfo: %s: %s\n", path.c_str(),
                      describeLoadFailure(lib.lastFailure));
         return 1;
+    }
+    if (identityOnly) {
+        printIdentity(lib.effect);
+        lib.unload();
+        return 0;
     }
     openAndDescribe(lib.effect);
     runTenSeconds(lib);

@@ -8,6 +8,9 @@
 //   KS_TEST_MAIN_ONLY        the entry point is exported as "main" only
 //   KS_TEST_NO_ENTRY         neither entry point is exported
 //   KS_TEST_VENDOR="..."     vendor string
+//   KS_TEST_WESTERN_NAME     name and vendor with a space and a letter beyond
+//                            ASCII, in the Western (1252) code page
+//   KS_TEST_NAMELESS         neither a name nor a product string
 // Every effect writes each output from the input of the same number (or from
 // input 0 or 1 beyond its inputs; 0.5 without inputs), scaled by parameter 0
 // (gain), and then reads every input.
@@ -32,11 +35,22 @@
 #define KS_TEST_INPUTS 2
 #endif
 #endif
+#ifdef KS_TEST_WESTERN_NAME
+#define KS_TEST_NAME "K\xe4strel Pad"
+#define KS_TEST_VENDOR "N\xf8rd Audio"
+#endif
+#ifdef KS_TEST_NAMELESS
+#define KS_TEST_NAME ""
+#define KS_TEST_PRODUCT ""
+#endif
 #ifndef KS_TEST_VENDOR
 #define KS_TEST_VENDOR "Kestrune"
 #endif
 #ifndef KS_TEST_NAME
 #define KS_TEST_NAME "KsTestEffect"
+#endif
+#ifndef KS_TEST_PRODUCT
+#define KS_TEST_PRODUCT KS_TEST_NAME " Product"
 #endif
 
 namespace {
@@ -192,7 +206,7 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     case effGetVendorString:
         return copyText(ptr, KS_TEST_VENDOR);
     case effGetProductString:
-        return copyText(ptr, KS_TEST_NAME " Product");
+        return copyText(ptr, KS_TEST_PRODUCT);
     case effGetVendorVersion:
         return 1234;
     case effCanDo:

@@ -3,6 +3,8 @@
 // window, takes a picture of the window and leaves through the File menu.
 //
 //   ksdrive SCREENSHOT.bmp
+//   ksdrive --exit      only waits for the main window and leaves through
+//                       the File menu, as a user closing the program
 //
 // Exit code 0 when every step worked.
 
@@ -88,13 +90,17 @@ void playPhrase(HWND editor) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: ksdrive SCREENSHOT.bmp\n");
+        std::fprintf(stderr, "usage: ksdrive SCREENSHOT.bmp | ksdrive --exit\n");
         return 2;
     }
     Found host = waitForHost();
     if (host.main == nullptr) {
         std::fprintf(stderr, "ksdrive: the host's window did not appear\n");
         return 1;
+    }
+    if (std::strcmp(argv[1], "--exit") == 0) {
+        PostMessageA(host.main, WM_COMMAND, kExitCommand, 0);
+        return 0;
     }
     const bool audio = waitForAudio(host.main);
     if (!audio)
