@@ -146,6 +146,20 @@ public:
         change.iDelta = proposedChange;
         SendMessageA(window(), WM_NOTIFY, WPARAM(id), LPARAM(&change));
     }
+    // Lets the window and its controls draw themselves on the screen.
+    void paint() {
+        SetWindowPos(window(), HWND_TOP, 40, 40, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+        RedrawWindow(window(), nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        for (int round = 0; round < 50; ++round) {
+            MSG message;
+            while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
+            }
+            Sleep(10);
+        }
+    }
     // As the user types: the field changes and tells the dialog.
     void type(int id, const char* value) { SetWindowTextA(item(id), value); }
     void startEngineOn(AudioDeviceSettings* input, AudioDeviceSettings* output) {
@@ -310,6 +324,7 @@ TEST_F(AudioSettingsWine, EffectGetsNoExclusiveModeShowsItsInputLatencyAndOkAppl
 
     std::string folder = platform::executableDirectory() + "\\screenshots";
     CreateDirectoryA(folder.c_str(), nullptr);
+    paint();
     EXPECT_TRUE(captureWindowToBmp(window(), folder + "\\audio-settings.bmp"));
 
     command(IDC_AUDIO_APPLY, BN_CLICKED);
