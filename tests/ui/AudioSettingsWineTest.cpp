@@ -537,3 +537,46 @@ TEST(AudioSettingsMainWindowWine, TheCommandOpensOneDialogWhoseClosingIsForgotte
     setUserMessageSink(nullptr, nullptr);
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Kestrune\\KsTestEffect");
 }
+
+// A stored output that cannot start opens the dialog at start-up, ready to
+// apply.
+TEST(AudioSettingsMainWindowWine, AnOutputThatCannotStartOpensTheDialogAtStartUp) {
+    std::vector<ShownMessage> shown;
+    setUserMessageSink(collectMessage, &shown);
+    const char* hostKey = "Software\\Kestrune\\KsTestSynth\\Host";
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Kestrune\\KsTestSynth");
+    const DWORD exclusive = audioDeviceWasapiExclusive;
+    const DWORD tooSmall = 1;
+    RegSetKeyValueA(HKEY_CURRENT_USER, hostKey, "AudioDeviceType", REG_DWORD, &exclusive,
+                    sizeof exclusive);
+    RegSetKeyValueA(HKEY_CURRENT_USER, hostKey, "AudioDeviceOut Name", REG_SZ, "Out: default", 13);
+    RegSetKeyValueA(HKEY_CURRENT_USER, hostKey, "AudioDeviceOut BufferSize", REG_DWORD, &tooSmall,
+                    sizeof tooSmall);
+    {
+        CKsVSTHostDlg main(testPluginPath("KsTestSynth"));
+        ASSERT_TRUE(main.createMainWindow());
+        EXPECT_FALSE(main.hostEngine().running.load());
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown[0].text, kAudioSettingsStartFailedText);
+        HWND dialog = FindWindowA(nullptr, "Audio Settings");
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dialog, IDC_AUDIO_APPLY)));
+        SendMessageA(main.handle(), WM_CLOSE, 0, 0);
+    }
+    setUserMessageSink(nullptr, nullptr);
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Kestrune\\KsTestSynth");
+}
+
+// Opening keeps a running stream unless showing the stored ASIO output
+// would have to load its driver first.
+TEST_F(AudioSettingsWine, OpeningStopsTheEngineOnlyForAnUnreadAsioOutput) {
+    for (const bool unread : {false, true}) {
+        startEngineOn(asioEntry(kA, true), asioEntry(kA, false));
+        asioEntry(kA, false)->infoValid = !unread;
+        openDialog();
+        EXPECT_EQ(engine.running.load(), !unread) << unread;
+        EXPECT_TRUE(asioEntry(kA, false)->infoValid) << unread;
+        EXPECT_TRUE(shown.empty()) << unread;
+        SendMessageA(window(), WM_CLOSE, 0, 0);
+    }
+}
