@@ -1,6 +1,7 @@
 #include "CPropAudioDevicesDlg.h"
 
 #include "AudioSettingsLogic.h"
+#include "DataExchange.h"
 #include "KsASIO.h"
 #include "resource.h"
 
@@ -378,11 +379,18 @@ void CPropAudioDevicesDlg::readFields() {
 
 void CPropAudioDevicesDlg::showFields() {
     writingFields = true;
-    writeInteger(IDC_AUDIO_OUTPUTSAMPLES, outputSamples);
-    writeNumber(IDC_AUDIO_OUTPUTMS, outputMs);
-    writeInteger(IDC_AUDIO_INPUTSAMPLES, inputSamples);
-    writeNumber(IDC_AUDIO_INPUTMS, inputMs);
+    showText(IDC_AUDIO_OUTPUTSAMPLES, formatInteger(outputSamples));
+    showText(IDC_AUDIO_OUTPUTMS, formatNumber(outputMs));
+    showText(IDC_AUDIO_INPUTSAMPLES, formatInteger(inputSamples));
+    showText(IDC_AUDIO_INPUTMS, formatNumber(inputMs));
     writingFields = false;
+}
+
+// A field that already shows the text is left alone, so the caret of a
+// field being typed in stays where it is.
+void CPropAudioDevicesDlg::showText(int controlId, const std::string& text) {
+    if (controlText(controlId) != text)
+        setControlText(controlId, text);
 }
 
 void CPropAudioDevicesDlg::enable(int controlId, bool enabled) {

@@ -16,6 +16,7 @@
 #include "KsVSTHostLib.h"
 
 #include <cstdint>
+#include <string>
 
 class CPropAudioDevicesDlg : public Dialog {
 public:
@@ -69,6 +70,7 @@ private:
     void showInputLatency(const AudioDeviceSettings* device);
     void readFields();
     void showFields();
+    void showText(int controlId, const std::string& text);
     void enable(int controlId, bool enabled);
     void enableApplyUnlessInitializing();
 

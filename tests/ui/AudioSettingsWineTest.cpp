@@ -289,6 +289,15 @@ TEST_F(AudioSettingsInstrumentWine, ExclusiveLatencyFieldsConvertAndStopAtTheirL
     }
     EXPECT_TRUE(shown.empty());
 
+    // Keys typed one by one land where the caret is.
+    type(IDC_AUDIO_OUTPUTSAMPLES, "25");
+    SendMessageA(item(IDC_AUDIO_OUTPUTSAMPLES), EM_SETSEL, 2, 2);
+    for (char key : {'6', '0'})
+        SendMessageA(item(IDC_AUDIO_OUTPUTSAMPLES), WM_CHAR, WPARAM(key), 0);
+    EXPECT_EQ(text(IDC_AUDIO_OUTPUTSAMPLES), "2560");
+    EXPECT_EQ(output->bufferSize, 2560);
+    type(IDC_AUDIO_OUTPUTSAMPLES, "14");
+
     // A field without a number says so and keeps its value.
     type(IDC_AUDIO_OUTPUTSAMPLES, "12x");
     ASSERT_EQ(shown.size(), 1u);
