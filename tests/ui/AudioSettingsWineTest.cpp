@@ -367,12 +367,16 @@ TEST_F(AudioSettingsWine, EffectGetsNoExclusiveModeShowsItsInputLatencyAndOkAppl
     paint();
     EXPECT_TRUE(captureWindowToBmp(window(), folder + "\\audio-settings.bmp"));
 
+    // Applied on the test ASIO driver, whose stream ends at once.
+    selectType(audioDeviceAsio);
+    selectDevice(IDC_AUDIO_INPUTDEVICE, asioEntry(kA, true));
+    selectDevice(IDC_AUDIO_OUTPUTDEVICE, asioEntry(kA, false));
     command(IDC_AUDIO_APPLY, BN_CLICKED);
     ASSERT_TRUE(engine.running.load());
     EXPECT_FALSE(enabled(IDC_AUDIO_APPLY));
-    EXPECT_EQ(settings->inputDevice, input);
+    EXPECT_EQ(settings->inputDevice, asioEntry(kA, true));
     auto* output = settings->outputDevice;
-    ASSERT_NE(output, nullptr);
+    ASSERT_EQ(output, asioEntry(kA, false));
 
     // A channel goes into the entry and asks for Apply; the stream goes on.
     select(IDC_AUDIO_RIGHTOUTPUT, 0);
