@@ -150,7 +150,11 @@ bool KsASIO::prepareBuffers() {
         if (ASIOGetChannelInfo(&channelInfos[size_t(k)]) != asioOk)
             return false;
     }
-    return ASIOGetLatencies(&inputLatency, &outputLatency) == asioOk;
+    if (ASIOGetLatencies(&inputLatency, &outputLatency) != asioOk)
+        return false;
+    if (inputDevice != nullptr)
+        inputDevice->latency = inputLatency;
+    return true;
 }
 
 bool KsASIO::open(AudioDeviceSettings* device, bool probeOnly) {
@@ -174,6 +178,15 @@ bool KsASIO::open(AudioDeviceSettings* device, bool probeOnly) {
     const size_t first = device->isInput ? 0 : size_t(inputChannels);
     for (size_t k = 0; k < size_t(device->channelCount); ++k)
         device->channelNames.emplace_back(channelInfos[first + k].name);
+    // Many drivers know their latencies only once buffers exist; a start
+    // reads them again.
+    int32_t inputFrames = 0;
+    int32_t outputFrames = 0;
+    if (ASIOGetLatencies(&inputFrames, &outputFrames) == asioOk) {
+        const int32_t frames = device->isInput ? inputFrames : outputFrames;
+        if (frames > 0)
+            device->latency = frames;
+    }
     drivers.unloadCurrentDriver();
     device->infoValid = true;
     freeChannelBuffers();

@@ -46,6 +46,9 @@ struct AudioDeviceSettings {
     std::vector<std::string> channelNames;
     int32_t leftChannel = 0;
     int32_t rightChannel = 1;
+    // The latency the device reports in the entry's direction, in frames;
+    // 0 while unknown.
+    int32_t latency = 0;
 };
 
 // The engine's per-block function. `inputs` and `outputs` are the same

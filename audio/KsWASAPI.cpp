@@ -1,6 +1,8 @@
 #include "KsWASAPI.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 using namespace wasapi;
@@ -9,6 +11,15 @@ namespace {
 
 constexpr int32_t kExclusiveBufferFrames = 256;
 constexpr int32_t kSharedBufferFrames = 1024;
+
+// Whole frames nearest to a duration in 100-nanosecond units; 0 when
+// either is unknown.
+int32_t framesOfDuration(Duration duration, double sampleRate) {
+    if (duration <= 0 || !(sampleRate > 0.0))
+        return 0;
+    const double frames = std::floor(double(duration) * sampleRate / 1.0e7 + 0.5);
+    return frames >= 2147483647.0 ? INT32_MAX : static_cast<int32_t>(frames);
+}
 constexpr size_t kMaxTextBytes = 255;
 constexpr size_t kMaxFormatBytes = 40;
 constexpr size_t kPlainFormatBytes = 16;
@@ -287,6 +298,10 @@ bool KsWASAPI::openShared(AudioDeviceSettings& device, bool probeOnly) {
     uint32_t frames = 0;
     if (succeeded(client->getBufferSize(frames)))
         device.bufferSize = static_cast<int32_t>(frames);
+    Duration latency = 0;
+    device.latency = succeeded(client->getStreamLatency(latency))
+                         ? framesOfDuration(latency, device.sampleRate)
+                         : 0;
     if (!probeOnly) {
         const StreamOwner owner{device.id, device.type};
         if (device.isInput) {

@@ -68,6 +68,11 @@ public:
                               Duration periodicity, const std::vector<unsigned char>& format) = 0;
     virtual Result getBufferSize(uint32_t& frames) = 0;
     virtual Result getCurrentPadding(uint32_t& frames) = 0;
+    // The most a sample waits in the stream once initialised.
+    virtual Result getStreamLatency(Duration& latency) {
+        latency = 0;
+        return kFail;
+    }
     virtual Result setEventHandle(StreamEvent& event) = 0;
     virtual Result start() = 0;
     virtual Result stop() = 0;

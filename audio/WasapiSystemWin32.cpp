@@ -141,6 +141,12 @@ public:
         frames = padding;
         return result;
     }
+    Result getStreamLatency(Duration& latency) override {
+        REFERENCE_TIME value = 0;
+        const HRESULT result = client->GetStreamLatency(&value);
+        latency = value;
+        return result;
+    }
     Result setEventHandle(StreamEvent& event) override {
         return client->SetEventHandle(static_cast<Win32Event&>(event).handle);
     }

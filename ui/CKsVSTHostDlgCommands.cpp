@@ -2,6 +2,7 @@
 
 #include "CHostAbout.h"
 #include "CKsVSTHostDlg.h"
+#include "CPropAudioDevicesDlg.h"
 #include "MainWindowLogic.h"
 #include "resource.h"
 
@@ -78,12 +79,18 @@ void CKsVSTHostDlg::toggleAudioEngine() {
     setEngineItemText(started);
 }
 
-// The settings, tempo and player dialogs come with their own work; until
-// they exist their commands leave everything as it is.
-void CKsVSTHostDlg::openAudioSettings(bool /*atStartup*/) {
-    if (audioSettingsDlg != nullptr)
+void CKsVSTHostDlg::openAudioSettings(bool atStartup) {
+    if (audioSettingsDlg != nullptr) {
         SetActiveWindow(audioSettingsDlg->handle());
+        return;
+    }
+    if (hostSettings != nullptr)
+        CPropAudioDevicesDlg::open(audioDrivers, hostLib, *hostSettings, engine, atStartup,
+                                   handle(), audioSettingsDlg);
 }
+
+// The tempo and player dialogs come with their own work; until they exist
+// their commands leave everything as it is.
 
 void CKsVSTHostDlg::openMidiSettings() {
     if (midiSettingsDlg != nullptr)

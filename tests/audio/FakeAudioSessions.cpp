@@ -159,6 +159,10 @@ public:
         frames = device->bufferFrames;
         return initialised ? kOk : kFail;
     }
+    Result getStreamLatency(Duration& latency) override {
+        latency = device->streamLatency;
+        return initialised && latency >= 0 ? kOk : kFail;
+    }
     Result getCurrentPadding(uint32_t& frames) override {
         frames = device->padding;
         return kOk;

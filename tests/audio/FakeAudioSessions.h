@@ -42,6 +42,8 @@ struct FakeEndpoint {
     uint32_t bufferFrames = 1440;     // the stream's buffer
     uint32_t periodFrames = 480;      // frames played or captured per event
     wasapi::Duration period = 100000; // 10 ms
+    // Reported by an initialised stream; negative: the call fails.
+    wasapi::Duration streamLatency = -1;
     // Capture: sample value of channel c in frame n (in the device format).
     std::function<double(uint64_t frame, uint16_t channel)> signal;
     // Capture: every packet is flagged silent (its bytes still hold the signal).

@@ -186,6 +186,22 @@ TEST(KsWASAPIOpen, SharedEntriesTakeTheStreamBufferSize) {
     EXPECT_TRUE(s.driver->open(shared, true));
 }
 
+// A probe of a shared entry reports the stream's latency in whole frames
+// of the device's 48000 Hz; a stream that cannot tell reports none.
+TEST(KsWASAPIOpen, SharedProbeTakesTheStreamLatencyInFrames) {
+    struct Row {
+        Duration latency;
+        int32_t frames;
+    };
+    for (const Row row : {Row{100000, 480}, Row{53333, 256}, Row{0, 0}, Row{-1, 0}}) {
+        Stream s = makeDriver(twoRenderOneCapture);
+        s.system->endpoints[1][0]->streamLatency = row.latency;
+        AudioDeviceSettings* input = entry(*s.driver, "{capture-1}", 4);
+        ASSERT_TRUE(s.driver->open(input, true));
+        EXPECT_EQ(input->latency, row.frames) << row.latency;
+    }
+}
+
 TEST(KsWASAPIOpen, OpeningForAStartKeepsTheStream) {
     Stream s = makeDriver(twoRenderOneCapture);
     AudioDeviceSettings* output = entry(*s.driver, "{render-1}", 4);
