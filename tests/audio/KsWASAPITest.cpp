@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -571,6 +572,59 @@ TEST(KsWASAPIStart, ExclusiveCaptureNeverStarts) {
                                  entry(*s.driver, "{render-1}", 4), Recorder::callback, &recorder));
     EXPECT_EQ(recorder.blocks, 0);
     EXPECT_FALSE(s.driver->start(nullptr, nullptr, Recorder::callback, &recorder));
+}
+
+// A device gone quiet (a capture that delivers no packets while the events
+// go on, or no events at all) never keeps a stream from ending: the watched
+// stop request reaches the callback in a block of no frames and the stream
+// ends in order. Without a request only the whole event time-out ends it.
+TEST(KsWASAPIStart, AStopRequestEndsAStreamWhoseDeviceWentQuiet) {
+    const struct {
+        const char* what;
+        bool withInput;
+        bool eventsCease; // every wait from the third on times out
+        int stopAtWait;   // 0: never
+    } rows[] = {
+        {"capture delivers nothing", true, false, 5},
+        {"no events, with capture", true, true, 5},
+        {"no events, render only", false, true, 5},
+        {"no events and no request", true, true, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Stream s = makeDriver(twoRenderOneCapture);
+        s.system->endpoints[1][0]->periodFrames = 0;
+        if (row.eventsCease)
+            s.system->waitsBeforeTimeout = 2;
+        std::atomic<bool> stop{false};
+        s.system->onWait = [&](int waits) {
+            if (row.stopAtWait != 0 && waits >= row.stopAtWait)
+                stop.store(true);
+            if (waits > 10000)
+                s.system->waitsBeforeTimeout = 0; // a loop that never looks fails, not hangs
+        };
+        s.driver->watchStopRequest(&stop);
+        AudioDeviceSettings* input = row.withInput ? entry(*s.driver, "{capture-1}", 4) : nullptr;
+        Recorder recorder;
+        recorder.endAfter = 1000;
+        const bool ended = s.driver->start(input, entry(*s.driver, "{render-1}", 4),
+                                           Recorder::callback, &recorder);
+        EXPECT_EQ(s.driver->renderClient, nullptr);
+        EXPECT_EQ(s.system->eventsAlive, 0);
+        if (row.stopAtWait == 0) {
+            EXPECT_FALSE(ended);
+            EXPECT_EQ(s.system->timedOutMs, kEventWaitMs);
+            continue;
+        }
+        EXPECT_TRUE(ended);
+        EXPECT_LT(s.system->waits, 100);
+        ASSERT_FALSE(recorder.frameCounts.empty());
+        EXPECT_EQ(recorder.frameCounts.back(), 0u);
+        if (row.withInput) {
+            EXPECT_EQ(recorder.frameCounts.size(), 1u) << "no packet, no other block";
+        }
+        EXPECT_EQ(s.system->endpoints[0][0]->log.back(), "stop");
+    }
 }
 
 TEST(KsWASAPIStart, TooLargeRequestsWaitForTheNextEvent) {
