@@ -1,9 +1,9 @@
 #include "CKsVSTHostDlg.h"
 
 #include "CHostAbout.h"
+#include "KsASIO.h"
 #include "KsWASAPI.h"
 #include "MainWindowLogic.h"
-#include "NoAsioDriver.h"
 #include "resource.h"
 
 #include <cstring>
@@ -32,7 +32,7 @@ PixelSize frameSize(HWND window) {
 
 CKsVSTHostDlg::CKsVSTHostDlg(std::string path)
     : Dialog(IDD_KSVSTHOST_DIALOG), pluginPath(std::move(path)),
-      audioDrivers(std::make_unique<KsWASAPI>(), std::make_unique<NoAsioDriver>()) {
+      audioDrivers(std::make_unique<KsWASAPI>(), std::make_unique<KsASIO>()) {
     icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
