@@ -481,14 +481,22 @@ KsWASAPI::LoopEnd KsWASAPI::runRenderLoop(StreamEvent& event, const StreamSide& 
             uint32_t queued = 0;
             if (!succeeded(renderClient->getCurrentPadding(queued)))
                 return LoopEnd::failure;
-            if (queued > output.bufferFrames)
+            if (queued > output.bufferFrames) {
+                // An endpoint that signals without taking frames runs no
+                // callback, so the stop request is handed over here.
+                if (stopRequested())
+                    return handOverStopRequest(callback, userData);
                 continue;
+            }
             frames = output.bufferFrames - queued;
         }
         unsigned char* data = nullptr;
         const Result result = renderService->getBuffer(frames, data);
-        if (result == kBufferTooLarge)
+        if (result == kBufferTooLarge) {
+            if (stopRequested())
+                return handOverStopRequest(callback, userData);
             continue;
+        }
         if (!succeeded(result))
             return LoopEnd::failure;
         if (!callback(channelBuffers, channelBuffers, frames, userData))

@@ -638,6 +638,44 @@ TEST(KsWASAPIStart, TooLargeRequestsWaitForTheNextEvent) {
     EXPECT_EQ(s.system->waits, 4);
 }
 
+// A render endpoint whose events go on while it takes no frames still
+// passes a stop request on in a block of no frames.
+TEST(KsWASAPIStart, AStopRequestEndsARenderStreamThatTakesNoFrames) {
+    const struct {
+        const char* what;
+        int32_t type;
+        bool overfull; // reports more queued than its buffer holds
+    } rows[] = {{"every request too large", 8, false}, {"overfull shared buffer", 4, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Stream s = makeDriver(
+            [](FakeSystem& system) { system.addEndpoint(Flow::render, L"r", L"R", L"R"); });
+        FakeEndpoint& device = *s.system->endpoints[0][0];
+        device.periodFrames = 0;
+        if (!row.overfull)
+            device.renderGetBufferResults.assign(200, kBufferTooLarge);
+        device.renderGetBufferResults.insert(device.renderGetBufferResults.begin(),
+                                             kOk); // pre-roll
+        std::atomic<bool> stop{false};
+        s.system->onWait = [&](int waits) {
+            if (row.overfull)
+                device.padding = device.bufferFrames + 1;
+            if (waits >= 5)
+                stop.store(true);
+            if (waits > 10000)
+                s.system->waitsBeforeTimeout = 0;
+        };
+        s.driver->watchStopRequest(&stop);
+        Recorder recorder;
+        recorder.endAfter = 1000;
+        EXPECT_TRUE(s.driver->start(nullptr, entry(*s.driver, "r", row.type), Recorder::callback,
+                                    &recorder));
+        EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{0}));
+        EXPECT_LT(s.system->waits, 100);
+        EXPECT_EQ(device.log.back(), "stop");
+    }
+}
+
 TEST(KsWASAPIFormats, RewritesTheLowerRateSide) {
     Stream s = makeDriver([](FakeSystem& system) {
         system.addEndpoint(Flow::render, L"r", L"R", L"R");
