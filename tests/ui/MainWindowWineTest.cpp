@@ -512,11 +512,15 @@ TEST_F(MainWindowWine, AKeyThePluginTakesPlaysNoNote) {
 
 // A stored active MIDI input whose device refuses to open.
 TEST_F(MainWindowWine, AMidiInputThatCannotOpenIsReportedAtStartup) {
-    const char* virtualMidiKey = "Software\\Kestrune\\Virtual MIDI";
-    DWORD refuseFirstInput = 1;
-    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, virtualMidiKey, "FailInputOpen", REG_DWORD,
-                              &refuseFirstInput, sizeof refuseFirstInput),
-              ERROR_SUCCESS);
+    // The first virtual input refuses to open until this test ends, however it ends.
+    struct FirstInputRefused {
+        static LSTATUS refuse(DWORD mask) {
+            return RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Kestrune\\Virtual MIDI",
+                                   "FailInputOpen", REG_DWORD, &mask, sizeof mask);
+        }
+        ~FirstInputRefused() { refuse(0); }
+    } refusal;
+    ASSERT_EQ(FirstInputRefused::refuse(1), ERROR_SUCCESS);
     forgetPluginKey("KsTestEffect");
     const std::string device = "KsTestEffect\\Host\\Midi Device 0";
     setPluginKeyValue(device, "name", "KsVirtual In 1");
@@ -527,9 +531,6 @@ TEST_F(MainWindowWine, AMidiInputThatCannotOpenIsReportedAtStartup) {
                     REG_DWORD, &one, sizeof one);
 
     open("KsTestEffect");
-    DWORD none = 0;
-    RegSetKeyValueA(HKEY_CURRENT_USER, virtualMidiKey, "FailInputOpen", REG_DWORD, &none,
-                    sizeof none);
     auto shown = std::find_if(messages.begin(), messages.end(),
                               [](const ShownMessage& m) { return m.text == kMidiStartFailedText; });
     ASSERT_NE(shown, messages.end());
@@ -573,6 +574,7 @@ TEST_F(MainWindowWine, StoredAsioChoiceStreamsFromStartAndExitUnloadsTheDriver) 
     EXPECT_EQ(driver.stops.load(), 1);
     EXPECT_EQ(driver.running.load(), 0);
     EXPECT_EQ(driver.created.load(), driver.released.load());
+    EXPECT_EQ(driver.releasedRunning.load(), 0);
     EXPECT_EQ(currentDriver.load(), nullptr);
 
     // Inputs 2 and 3 came back through the effect on outputs 1 and 3.
