@@ -17,6 +17,7 @@
 //   while streaming.
 // - Every failure is reported only through the boolean result.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -69,16 +70,30 @@ public:
                               AudioDeviceSettings* outputDevice) = 0;
     virtual bool open(AudioDeviceSettings* device, bool probeOnly) = 0;
 
+    // A flag the caller raises to end a stream whose loop runs in `start`.
+    // The loop looks at it while it waits for the device, so a stream whose
+    // device has stopped delivering still ends: it hands the request to the
+    // callback in a block of no frames and ends in order. Set by the thread
+    // that calls `start`, before it; none: only the callback ends the stream.
+    void watchStopRequest(const std::atomic<bool>* request) { stopWatch = request; }
+
     std::vector<std::unique_ptr<AudioDeviceSettings>> devices;
     float* channelBuffers[2] = {nullptr, nullptr};
     bool running = false;
 
 protected:
+    bool stopRequested() const {
+        return stopWatch != nullptr && stopWatch->load(std::memory_order_acquire);
+    }
+
     // Replaces `channelBuffers` by two zeroed arrays of `frames` floats,
     // aligned to 16 bytes. False (and no arrays) when memory runs out.
     bool allocateChannelBuffers(size_t frames);
     void freeChannelBuffers();
     size_t channelBufferFrames = 0;
+
+private:
+    const std::atomic<bool>* stopWatch = nullptr;
 };
 
 // The main window's two drivers: WASAPI first, ASIO second, destroyed in

@@ -404,11 +404,18 @@ KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide&
     const uint32_t capacity = static_cast<uint32_t>(channelBufferFrames);
     bool continueStream = true;
     while (continueStream) {
-        if (!event.wait(kEventWaitMs))
+        const Wake wake = waitForDevice(event);
+        if (wake == Wake::timedOut)
             return LoopEnd::failure;
         uint32_t packetFrames = 0;
-        if (!succeeded(captureService->getNextPacketSize(packetFrames)) || packetFrames == 0)
+        if (wake == Wake::stopRequested ||
+            !succeeded(captureService->getNextPacketSize(packetFrames)) || packetFrames == 0) {
+            // Without packets the callback never runs: a capture device that
+            // has stopped delivering must not keep the stream from ending.
+            if (stopRequested())
+                return handOverStopRequest(callback, userData);
             continue;
+        }
         unsigned char* packet = nullptr;
         uint32_t flags = 0;
         if (!succeeded(captureService->getBuffer(packet, packetFrames, flags)))
@@ -420,11 +427,33 @@ KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide&
                                  channelBuffers[0], channelBuffers[1], capacity);
         captureService->releaseBuffer(packetFrames);
         continueStream = callback(channelBuffers, channelBuffers, frames, userData);
-        if (!event.wait(kEventWaitMs))
+        const Wake renderWake = waitForDevice(event);
+        if (renderWake == Wake::timedOut)
             return LoopEnd::failure;
+        if (renderWake == Wake::stopRequested)
+            return continueStream ? handOverStopRequest(callback, userData) : LoopEnd::orderly;
         if (!renderPacket(output, frames))
             return LoopEnd::failure;
     }
+    return LoopEnd::orderly;
+}
+
+// Waits for the stream event up to the event time-out in all, in slices,
+// and looks at the stop request whenever a slice passes without a signal.
+KsWASAPI::Wake KsWASAPI::waitForDevice(StreamEvent& event) const {
+    for (uint32_t waited = 0; waited < kEventWaitMs; waited += kEventSliceMs) {
+        if (event.wait(std::min(kEventSliceMs, kEventWaitMs - waited)))
+            return Wake::signalled;
+        if (stopRequested())
+            return Wake::stopRequested;
+    }
+    return Wake::timedOut;
+}
+
+// The caller consumes its request in the callback: a block of no frames
+// carries it there, then the stream ends in order.
+KsWASAPI::LoopEnd KsWASAPI::handOverStopRequest(AudioCallback callback, void* userData) {
+    callback(channelBuffers, channelBuffers, 0, userData);
     return LoopEnd::orderly;
 }
 
@@ -457,21 +486,32 @@ bool KsWASAPI::renderPacket(const StreamSide& output, uint32_t frames) {
 KsWASAPI::LoopEnd KsWASAPI::runRenderLoop(StreamEvent& event, const StreamSide& output,
                                           AudioCallback callback, void* userData) {
     for (;;) {
-        if (!event.wait(kEventWaitMs))
+        const Wake wake = waitForDevice(event);
+        if (wake == Wake::timedOut)
             return LoopEnd::failure;
+        if (wake == Wake::stopRequested)
+            return handOverStopRequest(callback, userData);
         uint32_t frames = output.bufferFrames;
         if (output.shared) {
             uint32_t queued = 0;
             if (!succeeded(renderClient->getCurrentPadding(queued)))
                 return LoopEnd::failure;
-            if (queued > output.bufferFrames)
+            if (queued > output.bufferFrames) {
+                // An endpoint that signals without taking frames runs no
+                // callback, so the stop request is handed over here.
+                if (stopRequested())
+                    return handOverStopRequest(callback, userData);
                 continue;
+            }
             frames = output.bufferFrames - queued;
         }
         unsigned char* data = nullptr;
         const Result result = renderService->getBuffer(frames, data);
-        if (result == kBufferTooLarge)
+        if (result == kBufferTooLarge) {
+            if (stopRequested())
+                return handOverStopRequest(callback, userData);
             continue;
+        }
         if (!succeeded(result))
             return LoopEnd::failure;
         if (!callback(channelBuffers, channelBuffers, frames, userData))

@@ -41,6 +41,7 @@ private:
         bool shared = true;
     };
     enum class LoopEnd { orderly, failure };
+    enum class Wake { signalled, stopRequested, timedOut };
     // The entry a direction's kept stream objects were made for.
     struct StreamOwner {
         std::string id;
@@ -66,6 +67,8 @@ private:
                            const StreamSide& output, AudioCallback callback, void* userData);
     LoopEnd runRenderLoop(wasapi::StreamEvent& event, const StreamSide& output,
                           AudioCallback callback, void* userData);
+    Wake waitForDevice(wasapi::StreamEvent& event) const;
+    LoopEnd handOverStopRequest(AudioCallback callback, void* userData);
     bool renderPacket(const StreamSide& output, uint32_t frames);
     uint32_t silenceChannelBuffers(uint32_t frames);
     bool endInOrder();

@@ -29,6 +29,9 @@ enum class StoreAccess { read = 0, readWrite = 2 };
 constexpr uint32_t kStreamFlagEventCallback = 0x40000;
 constexpr uint32_t kBufferFlagSilent = 2;
 constexpr uint32_t kEventWaitMs = 2000;
+// The event is waited for in slices of this length, up to kEventWaitMs in
+// all, so that a stop request is seen while the device is quiet.
+constexpr uint32_t kEventSliceMs = 20;
 
 // Durations are in 100-nanosecond units.
 using Duration = int64_t;

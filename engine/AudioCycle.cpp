@@ -65,6 +65,9 @@ struct KsVSTHostInterface::StreamLink {
     KsVSTHostInterface* const engine;
     std::atomic<int> state{live};
     std::atomic<bool> inCycle{false};
+    // Raised after the engine's `stopRequest`, never lowered: the driver
+    // watches it while its device is quiet and then hands the request on.
+    std::atomic<bool> ending{false};
 };
 
 KsVSTHostInterface::~KsVSTHostInterface() {
@@ -85,6 +88,7 @@ void KsVSTHostInterface::endStreamThreadBounded() {
     if (!streamThread.joinable())
         return;
     stopRequest.store(true);
+    streamLink->ending.store(true);
     for (int check = 0; check < kEndChecksAtDestruction; ++check) {
         if (streamLink->state.load() == StreamLink::ended)
             break;
@@ -241,8 +245,11 @@ bool KsVSTHostInterface::startStreaming(AudioDeviceSettings* input, AudioDeviceS
 void KsVSTHostInterface::runStreamThread(std::shared_ptr<StreamLink> link, KsAudioBase* driver,
                                          AudioDeviceSettings* input, AudioDeviceSettings* output) {
     platform::raiseCurrentThreadToTimeCritical();
-    if (driver != nullptr)
+    if (driver != nullptr) {
+        driver->watchStopRequest(&link->ending);
         driver->start(input, output, streamCycle, link.get());
+        driver->watchStopRequest(nullptr);
+    }
     int expected = StreamLink::live;
     if (link->state.compare_exchange_strong(expected, StreamLink::ended))
         link->engine->running.store(false);
@@ -275,7 +282,9 @@ void KsVSTHostInterface::stopAudio() {
         running.store(false);
     } else {
         stopRequest.store(true);
-        for (int check = 0; check < kStopChecks && stopRequest.load(); ++check)
+        if (streamLink != nullptr)
+            streamLink->ending.store(true);
+        for (int check = 0; check < kStopChecks && stopRequest.load() && running.load(); ++check)
             platform::sleepMs(kStopCheckIntervalMs);
     }
     stopRequest.store(false);

@@ -1,9 +1,9 @@
 #include "CKsVSTHostDlg.h"
 
 #include "CHostAbout.h"
+#include "KsASIO.h"
 #include "KsWASAPI.h"
 #include "MainWindowLogic.h"
-#include "NoAsioDriver.h"
 #include "resource.h"
 
 #include <cstring>
@@ -28,11 +28,18 @@ PixelSize frameSize(HWND window) {
     return {(outer.right - outer.left) - client.right, (outer.bottom - outer.top) - client.bottom};
 }
 
+// The WASAPI driver is made before the ASIO driver: as two arguments of
+// one call their order would be left to the compiler.
+AudioDriverPair makeAudioDrivers() {
+    auto wasapi = std::make_unique<KsWASAPI>();
+    auto asio = std::make_unique<KsASIO>();
+    return AudioDriverPair(std::move(wasapi), std::move(asio));
+}
+
 } // namespace
 
 CKsVSTHostDlg::CKsVSTHostDlg(std::string path)
-    : Dialog(IDD_KSVSTHOST_DIALOG), pluginPath(std::move(path)),
-      audioDrivers(std::make_unique<KsWASAPI>(), std::make_unique<NoAsioDriver>()) {
+    : Dialog(IDD_KSVSTHOST_DIALOG), pluginPath(std::move(path)), audioDrivers(makeAudioDrivers()) {
     icon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 

@@ -118,8 +118,8 @@ TestAsioConfig parseTestAsioConfig(const std::string& text) {
 }
 
 void TestAsioInstance::reset() {
-    for (std::atomic<int>* counter :
-         {&created, &released, &inits, &starts, &stops, &controlPanels, &blocks, &running})
+    for (std::atomic<int>* counter : {&created, &released, &releasedRunning, &inits, &starts,
+                                      &stops, &controlPanels, &blocks, &running})
         counter->store(0);
     resetAnswer = -1;
     createdBufferSize = 0;
@@ -203,6 +203,7 @@ TestAsioDriver::TestAsioDriver(TestAsioInstance& owner) : instance(owner), confi
 }
 
 TestAsioDriver::~TestAsioDriver() {
+    instance.releasedRunning += thread.joinable();
     stop();
     instance.released++;
 }

@@ -59,6 +59,7 @@ struct TestAsioInstance {
     TestAsioConfig config;
     std::atomic<int> created{0};
     std::atomic<int> released{0};
+    std::atomic<int> releasedRunning{0}; // released before the host stopped them
     std::atomic<int> inits{0};
     std::atomic<int> starts{0};
     std::atomic<int> stops{0};

@@ -36,10 +36,14 @@ class FakeEvent : public StreamEvent {
 public:
     explicit FakeEvent(FakeSystem& owner) : system(owner) { ++system.eventsAlive; }
     ~FakeEvent() override { --system.eventsAlive; }
-    bool wait(uint32_t) override {
+    bool wait(uint32_t timeoutMs) override {
         ++system.waits;
-        if (system.waitsBeforeTimeout == 0)
+        if (system.onWait)
+            system.onWait(system.waits);
+        if (system.waitsBeforeTimeout == 0) {
+            system.timedOutMs += timeoutMs;
             return false;
+        }
         if (system.waitsBeforeTimeout > 0)
             --system.waitsBeforeTimeout;
         system.advanceOnePeriod();

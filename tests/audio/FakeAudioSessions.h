@@ -88,6 +88,8 @@ public:
     bool enumeratorFails = false;
     int waitsBeforeTimeout = -1; // -1: waits never time out
     int waits = 0;
+    uint64_t timedOutMs = 0;         // the time-outs of the waits that timed out
+    std::function<void(int)> onWait; // called with the count at every wait
     int eventsAlive = 0;
     int threadInitialisations = 0;
     std::vector<uint32_t> sleeps;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -589,6 +590,59 @@ TEST(KsWASAPIStart, ExclusiveCaptureNeverStarts) {
     EXPECT_FALSE(s.driver->start(nullptr, nullptr, Recorder::callback, &recorder));
 }
 
+// A device gone quiet (a capture that delivers no packets while the events
+// go on, or no events at all) never keeps a stream from ending: the watched
+// stop request reaches the callback in a block of no frames and the stream
+// ends in order. Without a request only the whole event time-out ends it.
+TEST(KsWASAPIStart, AStopRequestEndsAStreamWhoseDeviceWentQuiet) {
+    const struct {
+        const char* what;
+        bool withInput;
+        bool eventsCease; // every wait from the third on times out
+        int stopAtWait;   // 0: never
+    } rows[] = {
+        {"capture delivers nothing", true, false, 5},
+        {"no events, with capture", true, true, 5},
+        {"no events, render only", false, true, 5},
+        {"no events and no request", true, true, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Stream s = makeDriver(twoRenderOneCapture);
+        s.system->endpoints[1][0]->periodFrames = 0;
+        if (row.eventsCease)
+            s.system->waitsBeforeTimeout = 2;
+        std::atomic<bool> stop{false};
+        s.system->onWait = [&](int waits) {
+            if (row.stopAtWait != 0 && waits >= row.stopAtWait)
+                stop.store(true);
+            if (waits > 10000)
+                s.system->waitsBeforeTimeout = 0; // a loop that never looks fails, not hangs
+        };
+        s.driver->watchStopRequest(&stop);
+        AudioDeviceSettings* input = row.withInput ? entry(*s.driver, "{capture-1}", 4) : nullptr;
+        Recorder recorder;
+        recorder.endAfter = 1000;
+        const bool ended = s.driver->start(input, entry(*s.driver, "{render-1}", 4),
+                                           Recorder::callback, &recorder);
+        EXPECT_EQ(s.driver->renderClient, nullptr);
+        EXPECT_EQ(s.system->eventsAlive, 0);
+        if (row.stopAtWait == 0) {
+            EXPECT_FALSE(ended);
+            EXPECT_EQ(s.system->timedOutMs, kEventWaitMs);
+            continue;
+        }
+        EXPECT_TRUE(ended);
+        EXPECT_LT(s.system->waits, 100);
+        ASSERT_FALSE(recorder.frameCounts.empty());
+        EXPECT_EQ(recorder.frameCounts.back(), 0u);
+        if (row.withInput) {
+            EXPECT_EQ(recorder.frameCounts.size(), 1u) << "no packet, no other block";
+        }
+        EXPECT_EQ(s.system->endpoints[0][0]->log.back(), "stop");
+    }
+}
+
 TEST(KsWASAPIStart, TooLargeRequestsWaitForTheNextEvent) {
     Stream s =
         makeDriver([](FakeSystem& system) { system.addEndpoint(Flow::render, L"r", L"R", L"R"); });
@@ -598,6 +652,44 @@ TEST(KsWASAPIStart, TooLargeRequestsWaitForTheNextEvent) {
     ASSERT_TRUE(s.driver->start(nullptr, entry(*s.driver, "r", 8), Recorder::callback, &recorder));
     EXPECT_EQ(recorder.blocks, 2);
     EXPECT_EQ(s.system->waits, 4);
+}
+
+// A render endpoint whose events go on while it takes no frames still
+// passes a stop request on in a block of no frames.
+TEST(KsWASAPIStart, AStopRequestEndsARenderStreamThatTakesNoFrames) {
+    const struct {
+        const char* what;
+        int32_t type;
+        bool overfull; // reports more queued than its buffer holds
+    } rows[] = {{"every request too large", 8, false}, {"overfull shared buffer", 4, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Stream s = makeDriver(
+            [](FakeSystem& system) { system.addEndpoint(Flow::render, L"r", L"R", L"R"); });
+        FakeEndpoint& device = *s.system->endpoints[0][0];
+        device.periodFrames = 0;
+        if (!row.overfull)
+            device.renderGetBufferResults.assign(200, kBufferTooLarge);
+        device.renderGetBufferResults.insert(device.renderGetBufferResults.begin(),
+                                             kOk); // pre-roll
+        std::atomic<bool> stop{false};
+        s.system->onWait = [&](int waits) {
+            if (row.overfull)
+                device.padding = device.bufferFrames + 1;
+            if (waits >= 5)
+                stop.store(true);
+            if (waits > 10000)
+                s.system->waitsBeforeTimeout = 0;
+        };
+        s.driver->watchStopRequest(&stop);
+        Recorder recorder;
+        recorder.endAfter = 1000;
+        EXPECT_TRUE(s.driver->start(nullptr, entry(*s.driver, "r", row.type), Recorder::callback,
+                                    &recorder));
+        EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{0}));
+        EXPECT_LT(s.system->waits, 100);
+        EXPECT_EQ(device.log.back(), "stop");
+    }
 }
 
 TEST(KsWASAPIFormats, RewritesTheLowerRateSide) {

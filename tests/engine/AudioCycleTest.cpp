@@ -214,6 +214,19 @@ TEST_F(StreamThreadTest, AStreamThatWillNotEndBlocksTheNextStart) {
     EXPECT_TRUE(engine.startAudio());
 }
 
+TEST_F(StreamThreadTest, AStreamWhoseDeviceWentQuietStillStops) {
+    settings->outputDevice = addDevice(*wasapi, audioDeviceWasapiShared, "Speakers", false);
+    wasapi->quietAfter = 3;
+    ASSERT_TRUE(engine.startAudio());
+    ASSERT_GE(wasapi->blocks.load(), 3);
+    engine.stopAudio();
+    EXPECT_FALSE(engine.running.load());
+    EXPECT_FALSE(engine.stopRequest.load());
+    EXPECT_EQ(wasapi->blocks.load(), 4) << "one block of no frames carried the request";
+    wasapi->quietAfter = -1;
+    EXPECT_TRUE(engine.startAudio());
+}
+
 // A stream loop that never returns: it keeps calling the engine whatever the
 // engine answers, until the test lets it go.
 class EndlessLoopDriver : public KsAudioBase {

@@ -82,10 +82,19 @@ bool BlockingLoopDriver::start(AudioDeviceSettings* input, AudioDeviceSettings* 
     if (!allocateChannelBuffers(frames))
         return false;
     while (!forceEnd.load()) {
-        fill(channelBuffers, frames, 0.5f);
-        ++blocks;
-        if (!cb(channelBuffers, channelBuffers, frames, user) && !ignoreEnd)
-            return true;
+        if (quietAfter >= 0 && blocks.load() >= quietAfter) {
+            // A device gone quiet: no block comes, only the stop request is seen.
+            if (stopRequested()) {
+                ++blocks;
+                cb(channelBuffers, channelBuffers, 0, user);
+                return true;
+            }
+        } else {
+            fill(channelBuffers, frames, 0.5f);
+            ++blocks;
+            if (!cb(channelBuffers, channelBuffers, frames, user) && !ignoreEnd)
+                return true;
+        }
         platform::sleepMs(1);
     }
     return false;

@@ -61,6 +61,7 @@ public:
 
     bool failStart = false;
     bool ignoreEnd = false; // keeps streaming after the callback said stop
+    int quietAfter = -1;    // after this many blocks the device delivers none
     std::atomic<int> blocks{0};
     std::atomic<bool> forceEnd{false};
 };

@@ -80,6 +80,7 @@ struct TestPlugin {
     float gain = 1.0f;
     double sampleRate = 44100.0;
     bool keyFocus = false;
+    VstIntPtr keyAnswer = 0; // to effEditKeyDown and effEditKeyUp
     std::vector<char> chunk;
 
     KsTestCall calls[kMaxLoggedCalls];
@@ -211,6 +212,9 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
         return 1234;
     case effCanDo:
         return canDo(static_cast<const char*>(ptr)) ? 1 : 0;
+    case effEditKeyDown:
+    case effEditKeyUp:
+        return plugin->keyAnswer;
     default:
         return 0;
     }
@@ -495,6 +499,10 @@ KS_TEST_EXPORT VstIntPtr ksTestEntryTimeAnswer() {
 
 KS_TEST_EXPORT void ksTestSetKeyFocus(AEffect* effect, bool focus) {
     self(effect)->keyFocus = focus;
+}
+
+KS_TEST_EXPORT void ksTestSetKeyAnswer(AEffect* effect, VstIntPtr answer) {
+    self(effect)->keyAnswer = answer;
 }
 
 KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) {

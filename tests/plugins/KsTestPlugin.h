@@ -68,6 +68,8 @@ using KsTestProcessInfoProc = void (*)(AEffect*, KsTestProcessInfo*);
 using KsTestReceivedEventsProc = int (*)(AEffect*, VstMidiEvent* out, int max);
 using KsTestEntryTimeAnswerProc = VstIntPtr (*)();
 using KsTestSetKeyFocusProc = void (*)(AEffect*, bool);
+// What the plug-in answers to effEditKeyDown and effEditKeyUp (0 at first).
+using KsTestSetKeyAnswerProc = void (*)(AEffect*, VstIntPtr);
 // Changes the plug-in's declared channel counts, as a plug-in does before it
 // tells the host audioMasterIOChanged.
 using KsTestSetChannelsProc = void (*)(AEffect*, VstInt32 inputs, VstInt32 outputs);

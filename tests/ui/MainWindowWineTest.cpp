@@ -1,7 +1,10 @@
 // The real main window under Wine, in this process, with our test plug-ins.
 
+#include "AsioDrivers.h"
+#include "AsioSamples.h"
 #include "CKsVSTHostDlg.h"
 #include "MainWindowLogic.h"
+#include "TestAsioEnvironment.h"
 #include "TestPlugins.h"
 #include "WindowCapture.h"
 #include "resource.h"
@@ -53,6 +56,26 @@ void setPluginKeyValue(const std::string& name, const char* valueName, const std
     RegCloseKey(key);
 }
 
+// A value of the plug-in's "Host" key as the settings store writes it.
+void setHostValue(const std::string& name, const char* valueName, DWORD type, const void* data,
+                  DWORD bytes) {
+    HKEY key = nullptr;
+    std::string path = "Software\\Kestrune\\" + name + "\\Host";
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, valueName, 0, type, static_cast<const BYTE*>(data), bytes);
+    RegCloseKey(key);
+}
+
+void setHostNumber(const std::string& name, const char* valueName, DWORD value) {
+    setHostValue(name, valueName, REG_DWORD, &value, sizeof value);
+}
+
+void setHostText(const std::string& name, const char* valueName, const std::string& value) {
+    setHostValue(name, valueName, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
 void forgetPluginKey(const std::string& name) {
     RegDeleteTreeA(HKEY_CURRENT_USER, ("Software\\Kestrune\\" + name).c_str());
 }
@@ -90,6 +113,23 @@ void chooseRenderFile() {
     std::string bin = platform::executableDirectory();
     std::ofstream control(bin + "\\ksfile-devices.conf", std::ios::trunc);
     control << "playback.file " << unixPath(bin + "\\ui-render.raw") << "\n";
+}
+
+// The key-downs the editor window's own procedure receives: those the main
+// window dispatched rather than swallowed.
+std::vector<WPARAM> dispatchedKeyDowns;
+WNDPROC editorProcedure = nullptr;
+
+LRESULT CALLBACK watchEditorKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN)
+        dispatchedKeyDowns.push_back(wParam);
+    return CallWindowProcA(editorProcedure, window, message, wParam, lParam);
+}
+
+bool receivedNote(const std::vector<VstMidiEvent>& events, int note) {
+    return std::any_of(events.begin(), events.end(), [&](const VstMidiEvent& event) {
+        return static_cast<uint8_t>(event.midiData[0]) == 0x90 && event.midiData[1] == note;
+    });
 }
 
 class MainWindowWine : public ::testing::Test {
@@ -424,6 +464,144 @@ TEST_F(MainWindowWine, DemoInstrumentFillsTheWindowAndIsPictured) {
     CreateDirectoryA(folder.c_str(), nullptr);
     EXPECT_TRUE(captureWindowToBmp(main(), folder + "\\main-window-demo.bmp"));
     closeWindow();
+}
+
+TEST_F(MainWindowWine, ReturnAndEscapeReachTheEditorOnlyWhileItHasKeyFocus) {
+    open("KsTestEffect");
+    HWND editor = window->editorWindow().handle();
+    editorProcedure = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(editor, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&watchEditorKeys)));
+    auto setFocus = pluginExport<KsTestSetKeyFocusProc>("KsTestEffect", "ksTestSetKeyFocus");
+    struct Row {
+        UINT key;
+        bool editorFocused;
+        bool dispatched;
+    };
+    const Row rows[] = {{VK_RETURN, false, false},
+                        {VK_RETURN, true, true},
+                        {VK_ESCAPE, false, false},
+                        {VK_ESCAPE, true, false}};
+    for (const Row& row : rows) {
+        setFocus(effect(), row.editorFocused);
+        dispatchedKeyDowns.clear();
+        key(WM_KEYDOWN, row.key);
+        const bool dispatched =
+            std::count(dispatchedKeyDowns.begin(), dispatchedKeyDowns.end(), WPARAM(row.key)) == 1;
+        EXPECT_EQ(dispatched, row.dispatched) << row.key << " focused " << row.editorFocused;
+        EXPECT_TRUE(window->mainWindowOpen()) << row.key;
+    }
+    SetWindowLongPtrA(editor, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editorProcedure));
+}
+
+TEST_F(MainWindowWine, AKeyThePluginTakesPlaysNoNote) {
+    open("KsTestEffect");
+    if (!window->hostEngine().running.load())
+        GTEST_SKIP() << "no audio endpoint in this environment";
+    auto setAnswer = pluginExport<KsTestSetKeyAnswerProc>("KsTestEffect", "ksTestSetKeyAnswer");
+    setAnswer(effect(), 1);
+    key(WM_KEYDOWN, 'D'); // note 48 unless the plug-in takes the key
+    key(WM_KEYUP, 'D');
+    EXPECT_TRUE(hasCall(calls(), effEditKeyDown, 'd'));
+    setAnswer(effect(), 0);
+    key(WM_KEYDOWN, 'F'); // note 50
+    key(WM_KEYUP, 'F');
+    // Events reach the plug-in in order: once 50 is there, 48 would be too.
+    ASSERT_TRUE(pumpUntil([&] { return receivedNote(control->receivedEvents(effect()), 50); }));
+    EXPECT_FALSE(receivedNote(control->receivedEvents(effect()), 48));
+}
+
+// A stored active MIDI input whose device refuses to open.
+TEST_F(MainWindowWine, AMidiInputThatCannotOpenIsReportedAtStartup) {
+    // The first virtual input refuses to open until this test ends, however it ends.
+    struct FirstInputRefused {
+        static LSTATUS refuse(DWORD mask) {
+            return RegSetKeyValueA(HKEY_CURRENT_USER, "Software\\Kestrune\\Virtual MIDI",
+                                   "FailInputOpen", REG_DWORD, &mask, sizeof mask);
+        }
+        ~FirstInputRefused() { refuse(0); }
+    } refusal;
+    ASSERT_EQ(FirstInputRefused::refuse(1), ERROR_SUCCESS);
+    forgetPluginKey("KsTestEffect");
+    const std::string device = "KsTestEffect\\Host\\Midi Device 0";
+    setPluginKeyValue(device, "name", "KsVirtual In 1");
+    DWORD one = 1;
+    RegSetKeyValueA(HKEY_CURRENT_USER, ("Software\\Kestrune\\" + device).c_str(), "in", REG_DWORD,
+                    &one, sizeof one);
+    RegSetKeyValueA(HKEY_CURRENT_USER, ("Software\\Kestrune\\" + device).c_str(), "active",
+                    REG_DWORD, &one, sizeof one);
+
+    open("KsTestEffect");
+    auto shown = std::find_if(messages.begin(), messages.end(),
+                              [](const ShownMessage& m) { return m.text == kMidiStartFailedText; });
+    ASSERT_NE(shown, messages.end());
+    EXPECT_EQ(shown->caption, "Error");
+    EXPECT_TRUE(window->mainWindowOpen()); // the program goes on without MIDI
+    forgetPluginKey("KsTestEffect");
+}
+
+// Settings naming a registered ASIO driver, as the settings store keeps
+// them: the program streams through that driver from start-up, and Exit
+// stops it, hands it silence and lets it go.
+TEST_F(MainWindowWine, StoredAsioChoiceStreamsFromStartAndExitUnloadsTheDriver) {
+    TestAsioEnvironment asio;
+    ASSERT_TRUE(asio.ready()) << "the test ASIO driver is missing";
+    constexpr int kDriver = TestAsioEnvironment::kDriverB;
+    constexpr int32_t kFrames = 256;
+    asio.configure(kDriver, "inputs 4\noutputs 4\npreferredSize 256\ninputType 17\n"
+                            "outputType 17\nrecordBlocks 16\n");
+    forgetPluginKey("KsTestEffect");
+    setHostNumber("KsTestEffect", "AudioDeviceType", 2);
+    // No output name: the output is found under the input's.
+    setHostText("KsTestEffect", "AudioDeviceIn Name", TestAsioEnvironment::name(kDriver));
+    setHostNumber("KsTestEffect", "AudioDeviceIn Left", 2);
+    setHostNumber("KsTestEffect", "AudioDeviceIn Right", 3);
+    setHostNumber("KsTestEffect", "AudioDeviceOut Left", 1);
+    setHostNumber("KsTestEffect", "AudioDeviceOut Right", 3);
+    setHostNumber("KsTestEffect", "openPlayerOnStartup", 0); // live input, not the player's
+
+    open("KsTestEffect");
+    TestAsioInstance& driver = asio.instance(kDriver);
+    ASSERT_TRUE(window->hostEngine().running.load());
+    ASSERT_TRUE(pumpUntil([&] { return driver.blocks.load() >= 20; }));
+    EXPECT_EQ(driver.starts.load(), 1);
+    EXPECT_EQ(driver.createdBufferSize.load(), kFrames);
+    EXPECT_TRUE(hasCall(calls(), effSetBlockSize));
+    for (const ShownMessage& message : messages)
+        EXPECT_NE(message.text, kAudioStartFailedText);
+
+    SendMessageA(main(), WM_COMMAND, ID_FILE_EXIT, 0);
+    ASSERT_TRUE(pumpUntil([&] { return !window->mainWindowOpen(); }));
+    EXPECT_EQ(driver.stops.load(), 1);
+    EXPECT_EQ(driver.running.load(), 0);
+    EXPECT_EQ(driver.created.load(), driver.released.load());
+    EXPECT_EQ(driver.releasedRunning.load(), 0);
+    EXPECT_EQ(currentDriver.load(), nullptr);
+
+    // Inputs 2 and 3 came back through the effect on outputs 1 and 3.
+    const size_t width = asioSampleBytes(ASIOSTInt24LSB);
+    for (size_t block = 0; block < 8; ++block) {
+        const uint32_t first = uint32_t(block) * kFrames;
+        for (auto [output, input] : {std::pair<size_t, int32_t>{1, 2}, {3, 3}}) {
+            std::vector<unsigned char> raw(kFrames * width);
+            for (uint32_t i = 0; i < uint32_t(kFrames); ++i)
+                encodeTestAsioSample(ASIOSTInt24LSB, testAsioSignal(input, first + i),
+                                     raw.data() + i * width);
+            std::vector<float> floats(kFrames);
+            asioToFloat(ASIOSTInt24LSB, raw.data(), floats.data(), kFrames);
+            std::vector<unsigned char> wanted(raw.size());
+            floatToAsio(ASIOSTInt24LSB, floats.data(), wanted.data(), kFrames);
+            const std::vector<unsigned char>& recorded = driver.recorded.at(output);
+            ASSERT_GE(recorded.size(), (block + 1) * wanted.size());
+            EXPECT_TRUE(std::equal(wanted.begin(), wanted.end(),
+                                   recorded.begin() + long(block * wanted.size())))
+                << "output " << output << " block " << block;
+        }
+    }
+    // The last half-buffers the driver was handed after the stop are silence.
+    for (size_t output = 0; output < 4; ++output)
+        for (unsigned char byte : driver.lastBlocks.at(output))
+            ASSERT_EQ(byte, 0) << "output " << output;
+    forgetPluginKey("KsTestEffect");
 }
 
 // The real program with no plug-in beside it: the message, then the end.
