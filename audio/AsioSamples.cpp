@@ -2,9 +2,11 @@
 
 #include "AsioInterface.h"
 #include "AsioSamplesAvx2.h"
+#include "AsioSamplesAvx512.h"
 #include "DeviceSamples.h"
 #include "DeviceSamplesAvx2.h"
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -299,7 +301,53 @@ int32_t littleEndianOf(int32_t type) {
     return isBigEndian(type) ? type + ASIOSTInt16LSB : type;
 }
 
+enum Avx512State : int { avx512Unknown, avx512Off, avx512On };
+std::atomic<int> avx512State{avx512Unknown};
+
+// Compiled for the baseline processor, so asking is safe on any of them;
+// the answer includes the system's saving of the wide registers.
+bool processorHasAvx512() {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
+}
+
+// The widest steps first, then the AVX2 ones on what is left; returns the
+// samples done.
+size_t vectorStepsToFloat(int32_t type, unsigned char* p, float* out, size_t frames) {
+    size_t done = avx512StepsEnabled() ? asioToFloatAvx512(type, p, out, frames) : 0;
+    if (done < frames && avx2StepsEnabled())
+        done += asioToFloatAvx2(type, p + done * asioSampleBytes(type), out + done, frames - done);
+    return done;
+}
+
+size_t vectorStepsToAsio(int32_t type, const float* in, unsigned char* p, size_t frames) {
+    size_t done = avx512StepsEnabled() ? floatToAsioAvx512(type, in, p, frames) : 0;
+    if (done < frames && avx2StepsEnabled())
+        done += floatToAsioAvx2(type, in + done, p + done * asioSampleBytes(type), frames - done);
+    return done;
+}
+
 } // namespace
+
+// Asked at the first conversion, never before the program's own code runs.
+bool avx512StepsEnabled() {
+    int state = avx512State.load(std::memory_order_relaxed);
+    if (state == avx512Unknown) {
+        state = processorHasAvx512() ? avx512On : avx512Off;
+        avx512State.store(state, std::memory_order_relaxed);
+    }
+    return state == avx512On;
+}
+
+void enableAvx512Steps(bool enabled) {
+    avx512State.store(enabled && processorHasAvx512() ? avx512On : avx512Off,
+                      std::memory_order_relaxed);
+}
 
 size_t asioSampleBytes(int32_t type) {
     switch (type) {
@@ -337,10 +385,12 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames) {
     if (frames == 0)
         return true;
     auto* start = static_cast<unsigned char*>(buffer);
-    const size_t done = avx2StepsEnabled() ? asioToFloatAvx2(type, start, out, frames) : 0;
+    const size_t done = vectorStepsToFloat(type, start, out, frames);
     unsigned char* p = start + done * width;
     out += done;
     frames -= static_cast<uint32_t>(done);
+    if (frames == 0)
+        return true;
     if (isBigEndian(type))
         swapInPlace(p, frames, width);
     switch (littleEndianOf(type)) {
@@ -382,10 +432,12 @@ bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames) {
     if (frames == 0)
         return true;
     auto* start = static_cast<unsigned char*>(buffer);
-    const size_t done = avx2StepsEnabled() ? floatToAsioAvx2(type, in, start, frames) : 0;
+    const size_t done = vectorStepsToAsio(type, in, start, frames);
     unsigned char* out = start + done * width;
     in += done;
     frames -= static_cast<uint32_t>(done);
+    if (frames == 0)
+        return true;
     const bool bigEndian = isBigEndian(type);
     switch (littleEndianOf(type)) {
     case ASIOSTInt16LSB:

@@ -20,3 +20,9 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames);
 // types take twice the input clamped to just inside full scale (so +1.0 and
 // -1.0 both fit). False, with nothing written, for an unhandled type.
 bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames);
+
+// Whether the conversions take their AVX-512 steps (AVX-512 F, BW, DQ and
+// VBMI): asked at the first conversion, as `avx2StepsEnabled` is. Tests
+// turn them off to check the narrower steps; never on without AVX-512.
+bool avx512StepsEnabled();
+void enableAvx512Steps(bool enabled);
