@@ -301,8 +301,10 @@ int32_t littleEndianOf(int32_t type) {
     return isBigEndian(type) ? type + ASIOSTInt16LSB : type;
 }
 
-enum Avx512State : int { avx512Unknown, avx512Off, avx512On };
-std::atomic<int> avx512State{avx512Unknown};
+// The widest steps the conversions take, found at the first conversion
+// and then read with one load per block.
+enum StepTier : int { tierUnknown, tierBaseline, tierAvx2, tierAvx512 };
+std::atomic<int> stepTier{tierUnknown};
 
 // Compiled for the baseline processor, so asking is safe on any of them;
 // the answer includes the system's saving of the wide registers.
@@ -316,37 +318,43 @@ bool processorHasAvx512() {
 #endif
 }
 
+int tierFor(bool avx512, bool avx2) {
+    if (!avx2StepsEnabled() || !avx2)
+        return tierBaseline;
+    return avx512 && processorHasAvx512() ? tierAvx512 : tierAvx2;
+}
+
+inline int currentTier() {
+    int tier = stepTier.load(std::memory_order_relaxed);
+    if (tier == tierUnknown) {
+        tier = tierFor(true, true);
+        stepTier.store(tier, std::memory_order_relaxed);
+    }
+    return tier;
+}
+
 // The widest steps first, then the AVX2 ones on what is left; returns the
 // samples done.
 size_t vectorStepsToFloat(int32_t type, unsigned char* p, float* out, size_t frames) {
-    size_t done = avx512StepsEnabled() ? asioToFloatAvx512(type, p, out, frames) : 0;
-    if (done < frames && avx2StepsEnabled())
+    const int tier = currentTier();
+    size_t done = tier == tierAvx512 ? asioToFloatAvx512(type, p, out, frames) : 0;
+    if (done < frames && tier >= tierAvx2)
         done += asioToFloatAvx2(type, p + done * asioSampleBytes(type), out + done, frames - done);
     return done;
 }
 
 size_t vectorStepsToAsio(int32_t type, const float* in, unsigned char* p, size_t frames) {
-    size_t done = avx512StepsEnabled() ? floatToAsioAvx512(type, in, p, frames) : 0;
-    if (done < frames && avx2StepsEnabled())
+    const int tier = currentTier();
+    size_t done = tier == tierAvx512 ? floatToAsioAvx512(type, in, p, frames) : 0;
+    if (done < frames && tier >= tierAvx2)
         done += floatToAsioAvx2(type, in + done, p + done * asioSampleBytes(type), frames - done);
     return done;
 }
 
 } // namespace
 
-// Asked at the first conversion, never before the program's own code runs.
-bool avx512StepsEnabled() {
-    int state = avx512State.load(std::memory_order_relaxed);
-    if (state == avx512Unknown) {
-        state = processorHasAvx512() ? avx512On : avx512Off;
-        avx512State.store(state, std::memory_order_relaxed);
-    }
-    return state == avx512On;
-}
-
-void enableAvx512Steps(bool enabled) {
-    avx512State.store(enabled && processorHasAvx512() ? avx512On : avx512Off,
-                      std::memory_order_relaxed);
+void chooseAsioSteps(bool avx512, bool avx2) {
+    stepTier.store(tierFor(avx512, avx2), std::memory_order_relaxed);
 }
 
 size_t asioSampleBytes(int32_t type) {

@@ -21,8 +21,8 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames);
 // -1.0 both fit). False, with nothing written, for an unhandled type.
 bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames);
 
-// Whether the conversions take their AVX-512 steps (AVX-512 F, BW, DQ and
-// VBMI): asked at the first conversion, as `avx2StepsEnabled` is. Tests
-// turn them off to check the narrower steps; never on without AVX-512.
-bool avx512StepsEnabled();
-void enableAvx512Steps(bool enabled);
+// The conversions take their widest steps (AVX-512 F, BW, DQ and VBMI, then
+// AVX2) where the processor has them, asked at the first conversion. Tests
+// narrow the choice to check each width; no width is ever chosen without
+// the processor's support, nor AVX2 when `avx2StepsEnabled` says no.
+void chooseAsioSteps(bool avx512, bool avx2);

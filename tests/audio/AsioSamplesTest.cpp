@@ -1,6 +1,5 @@
 #include "AsioSamples.h"
 #include "AsioInterface.h"
-#include "DeviceSamples.h"
 
 #include <gtest/gtest.h>
 
@@ -309,14 +308,8 @@ const StepTier kTiers[] = {
 
 class TierScope {
 public:
-    explicit TierScope(const StepTier& tier) {
-        enableAvx512Steps(tier.avx512);
-        enableAvx2Steps(tier.avx2);
-    }
-    ~TierScope() {
-        enableAvx512Steps(true);
-        enableAvx2Steps(true);
-    }
+    explicit TierScope(const StepTier& tier) { chooseAsioSteps(tier.avx512, tier.avx2); }
+    ~TierScope() { chooseAsioSteps(true, true); }
 };
 
 // Blocks of many lengths (leaving every tail of every step width) and at
