@@ -202,30 +202,64 @@ inline __m512i table(const unsigned char* bytes) {
     return _mm512_loadu_si512(bytes);
 }
 
-void swapInt24InPlace(unsigned char* p, __m512i a, __m512i b, __m512i c) {
-    const __m512i swappedB = _mm512_permutex2var_epi8(b, table(kSwap24.fromPair[1]), c);
-    _mm512_storeu_si512(p, _mm512_permutex2var_epi8(a, table(kSwap24.fromPair[0]), b));
-    _mm512_storeu_si512(
-        p + 64, _mm512_mask_permutexvar_epi8(swappedB, __mmask64(2), _mm512_set1_epi8(63), a));
-    _mm512_storeu_si512(p + 128, _mm512_permutex2var_epi8(b, table(kSwap24.fromPair[2]), c));
+// A and B reversed sample by sample; C is the vector after B.
+__m512i swappedA(__m512i a, __m512i b) {
+    return _mm512_permutex2var_epi8(a, table(kSwap24.fromPair[0]), b);
+}
+__m512i swappedB(__m512i a, __m512i b, __m512i c) {
+    const __m512i fromBC = _mm512_permutex2var_epi8(b, table(kSwap24.fromPair[1]), c);
+    return _mm512_mask_permutexvar_epi8(fromBC, __mmask64(2), _mm512_set1_epi8(63), a);
 }
 
+// The samples of group g (of the pair its bytes lie in) as 32-bit integers.
+inline __m512 groupToFloat(const Int24Tables& t, int g, __m512i low, __m512i high) {
+    constexpr __mmask64 kValueBytes = 0xEEEEEEEEEEEEEEEEull; // bytes 1 to 3 of each lane
+    const __m512i top = _mm512_maskz_permutex2var_epi8(kValueBytes, low, table(t.spread[g]), high);
+    return fromInt24(_mm512_srai_epi32(top, 8));
+}
+
+// The 48 bytes of sixteen 3-byte samples.
+constexpr __mmask64 kSixteenSamples = (__mmask64(1) << 48) - 1;
+
+// 64 samples a step, then one step of 32 (A and half of B), then 16 at a
+// time; only these last ones need masked loads and stores.
 size_t readInt24(unsigned char* p, float* out, size_t frames, bool bigEndian) {
     const Int24Tables& t = bigEndian ? kBigEndian24 : kLittleEndian24;
-    constexpr __mmask64 kValueBytes = 0xEEEEEEEEEEEEEEEEull; // bytes 1 to 3 of each lane
     size_t i = 0;
     for (; i + 64 <= frames; i += 64) {
         unsigned char* at = p + 3 * i;
         const __m512i a = _mm512_loadu_si512(at);
         const __m512i b = _mm512_loadu_si512(at + 64);
         const __m512i c = _mm512_loadu_si512(at + 128);
-        for (int g = 0; g < 4; ++g) {
-            const __m512i top = _mm512_maskz_permutex2var_epi8(kValueBytes, g < 2 ? a : b,
-                                                               table(t.spread[g]), g < 2 ? b : c);
-            _mm512_storeu_ps(out + i + 16 * g, fromInt24(_mm512_srai_epi32(top, 8)));
+        for (int g = 0; g < 4; ++g)
+            _mm512_storeu_ps(out + i + 16 * g, groupToFloat(t, g, g < 2 ? a : b, g < 2 ? b : c));
+        if (bigEndian) {
+            _mm512_storeu_si512(at, swappedA(a, b));
+            _mm512_storeu_si512(at + 64, swappedB(a, b, c));
+            _mm512_storeu_si512(at + 128,
+                                _mm512_permutex2var_epi8(b, table(kSwap24.fromPair[2]), c));
         }
+    }
+    if (i + 32 <= frames) {
+        unsigned char* at = p + 3 * i;
+        const __m512i a = _mm512_loadu_si512(at);
+        const __m512i b =
+            _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 64)));
+        _mm512_storeu_ps(out + i, groupToFloat(t, 0, a, b));
+        _mm512_storeu_ps(out + i + 16, groupToFloat(t, 1, a, b));
+        if (bigEndian) {
+            _mm512_storeu_si512(at, swappedA(a, b));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(at + 64),
+                                _mm512_castsi512_si256(swappedB(a, b, _mm512_setzero_si512())));
+        }
+        i += 32;
+    }
+    for (; i + 16 <= frames; i += 16) {
+        unsigned char* at = p + 3 * i;
+        const __m512i a = _mm512_maskz_loadu_epi8(kSixteenSamples, at);
+        _mm512_storeu_ps(out + i, groupToFloat(t, 0, a, a));
         if (bigEndian)
-            swapInt24InPlace(at, a, b, c);
+            _mm512_mask_storeu_epi8(at, kSixteenSamples, swappedA(a, a));
     }
     return i;
 }
@@ -240,6 +274,11 @@ size_t writeInt24(const float* in, unsigned char* p, size_t frames, bool bigEndi
         for (int v = 0; v < 3; ++v)
             _mm512_storeu_si512(p + 3 * i + 64 * v,
                                 _mm512_permutex2var_epi8(q[v], table(t.pack[v]), q[v + 1]));
+    }
+    for (; i + 16 <= frames; i += 16) {
+        const __m512i q = scaledOutput(_mm512_loadu_ps(in + i), kOutput24Scale);
+        _mm512_mask_storeu_epi8(p + 3 * i, kSixteenSamples,
+                                _mm512_permutexvar_epi8(table(t.pack[0]), q));
     }
     return i;
 }
