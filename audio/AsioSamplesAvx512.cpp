@@ -203,15 +203,15 @@ inline __m512i table(const unsigned char* bytes) {
 }
 
 // A and B reversed sample by sample; C is the vector after B.
-__m512i swappedA(__m512i a, __m512i b) {
+inline __m512i swappedA(__m512i a, __m512i b) {
     return _mm512_permutex2var_epi8(a, table(kSwap24.fromPair[0]), b);
 }
-__m512i swappedB(__m512i a, __m512i b, __m512i c) {
+inline __m512i swappedB(__m512i a, __m512i b, __m512i c) {
     const __m512i fromBC = _mm512_permutex2var_epi8(b, table(kSwap24.fromPair[1]), c);
     return _mm512_mask_permutexvar_epi8(fromBC, __mmask64(2), _mm512_set1_epi8(63), a);
 }
 
-// The samples of group g (of the pair its bytes lie in) as 32-bit integers.
+// The samples of group g, from the pair of vectors its bytes lie in.
 inline __m512 groupToFloat(const Int24Tables& t, int g, __m512i low, __m512i high) {
     constexpr __mmask64 kValueBytes = 0xEEEEEEEEEEEEEEEEull; // bytes 1 to 3 of each lane
     const __m512i top = _mm512_maskz_permutex2var_epi8(kValueBytes, low, table(t.spread[g]), high);
