@@ -353,8 +353,12 @@ size_t vectorStepsToAsio(int32_t type, const float* in, unsigned char* p, size_t
 
 } // namespace
 
-void chooseAsioSteps(bool avx512, bool avx2) {
-    stepTier.store(tierFor(avx512, avx2), std::memory_order_relaxed);
+AsioSteps chooseAsioSteps(bool avx512, bool avx2) {
+    const int tier = tierFor(avx512, avx2);
+    stepTier.store(tier, std::memory_order_relaxed);
+    if (tier == tierAvx512)
+        return AsioSteps::avx512;
+    return tier == tierAvx2 ? AsioSteps::avx2 : AsioSteps::baseline;
 }
 
 size_t asioSampleBytes(int32_t type) {

@@ -25,4 +25,6 @@ bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames);
 // AVX2) where the processor has them, asked at the first conversion. Tests
 // narrow the choice to check each width; no width is ever chosen without
 // the processor's support, nor AVX2 when `avx2StepsEnabled` says no.
-void chooseAsioSteps(bool avx512, bool avx2);
+// Returns the width taken, so a test can tell a width it could not check.
+enum class AsioSteps { baseline, avx2, avx512 };
+AsioSteps chooseAsioSteps(bool avx512, bool avx2);
