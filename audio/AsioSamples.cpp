@@ -2,9 +2,11 @@
 
 #include "AsioInterface.h"
 #include "AsioSamplesAvx2.h"
+#include "AsioSamplesAvx512.h"
 #include "DeviceSamples.h"
 #include "DeviceSamplesAvx2.h"
 
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -299,7 +301,65 @@ int32_t littleEndianOf(int32_t type) {
     return isBigEndian(type) ? type + ASIOSTInt16LSB : type;
 }
 
+// The widest steps the conversions take, found at the first conversion
+// and then read with one load per block.
+enum StepTier : int { tierUnknown, tierBaseline, tierAvx2, tierAvx512 };
+std::atomic<int> stepTier{tierUnknown};
+
+// Compiled for the baseline processor, so asking is safe on any of them;
+// the answer includes the system's saving of the wide registers.
+bool processorHasAvx512() {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
+}
+
+int tierFor(bool avx512, bool avx2) {
+    if (!avx2StepsEnabled() || !avx2)
+        return tierBaseline;
+    return avx512 && processorHasAvx512() ? tierAvx512 : tierAvx2;
+}
+
+inline int currentTier() {
+    int tier = stepTier.load(std::memory_order_relaxed);
+    if (tier == tierUnknown) {
+        tier = tierFor(true, true);
+        stepTier.store(tier, std::memory_order_relaxed);
+    }
+    return tier;
+}
+
+// The widest steps first, then the AVX2 ones on what is left; returns the
+// samples done.
+size_t vectorStepsToFloat(int32_t type, unsigned char* p, float* out, size_t frames) {
+    const int tier = currentTier();
+    size_t done = tier == tierAvx512 ? asioToFloatAvx512(type, p, out, frames) : 0;
+    if (done < frames && tier >= tierAvx2)
+        done += asioToFloatAvx2(type, p + done * asioSampleBytes(type), out + done, frames - done);
+    return done;
+}
+
+size_t vectorStepsToAsio(int32_t type, const float* in, unsigned char* p, size_t frames) {
+    const int tier = currentTier();
+    size_t done = tier == tierAvx512 ? floatToAsioAvx512(type, in, p, frames) : 0;
+    if (done < frames && tier >= tierAvx2)
+        done += floatToAsioAvx2(type, in + done, p + done * asioSampleBytes(type), frames - done);
+    return done;
+}
+
 } // namespace
+
+AsioSteps chooseAsioSteps(bool avx512, bool avx2) {
+    const int tier = tierFor(avx512, avx2);
+    stepTier.store(tier, std::memory_order_relaxed);
+    if (tier == tierAvx512)
+        return AsioSteps::avx512;
+    return tier == tierAvx2 ? AsioSteps::avx2 : AsioSteps::baseline;
+}
 
 size_t asioSampleBytes(int32_t type) {
     switch (type) {
@@ -337,10 +397,12 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames) {
     if (frames == 0)
         return true;
     auto* start = static_cast<unsigned char*>(buffer);
-    const size_t done = avx2StepsEnabled() ? asioToFloatAvx2(type, start, out, frames) : 0;
+    const size_t done = vectorStepsToFloat(type, start, out, frames);
     unsigned char* p = start + done * width;
     out += done;
     frames -= static_cast<uint32_t>(done);
+    if (frames == 0)
+        return true;
     if (isBigEndian(type))
         swapInPlace(p, frames, width);
     switch (littleEndianOf(type)) {
@@ -382,10 +444,12 @@ bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames) {
     if (frames == 0)
         return true;
     auto* start = static_cast<unsigned char*>(buffer);
-    const size_t done = avx2StepsEnabled() ? floatToAsioAvx2(type, in, start, frames) : 0;
+    const size_t done = vectorStepsToAsio(type, in, start, frames);
     unsigned char* out = start + done * width;
     in += done;
     frames -= static_cast<uint32_t>(done);
+    if (frames == 0)
+        return true;
     const bool bigEndian = isBigEndian(type);
     switch (littleEndianOf(type)) {
     case ASIOSTInt16LSB:

@@ -20,3 +20,11 @@ bool asioToFloat(int32_t type, void* buffer, float* out, uint32_t frames);
 // types take twice the input clamped to just inside full scale (so +1.0 and
 // -1.0 both fit). False, with nothing written, for an unhandled type.
 bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames);
+
+// The conversions take their widest steps (AVX-512 F, BW, DQ and VBMI, then
+// AVX2) where the processor has them, asked at the first conversion. Tests
+// narrow the choice to check each width; no width is ever chosen without
+// the processor's support, nor AVX2 when `avx2StepsEnabled` says no.
+// Returns the width taken, so a test can tell a width it could not check.
+enum class AsioSteps { baseline, avx2, avx512 };
+AsioSteps chooseAsioSteps(bool avx512, bool avx2);

@@ -69,7 +69,7 @@ void registerAll() {
             for (auto* bench : {benchmark::RegisterBenchmark("BM_Copy", BM_Copy),
                                 benchmark::RegisterBenchmark("BM_Input", BM_Input),
                                 benchmark::RegisterBenchmark("BM_Output", BM_Output)})
-                bench->Args({frames, type})->MinTime(0.02)->Repetitions(5)->ReportAggregatesOnly();
+                bench->Args({frames, type})->MinTime(0.02)->Repetitions(9)->ReportAggregatesOnly();
 }
 
 // At most 2.5 times the copy from 256 frames on; short blocks are reported
