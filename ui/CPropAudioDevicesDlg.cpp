@@ -168,6 +168,9 @@ void CPropAudioDevicesDlg::inputDeviceSelected() {
     showInputLatency(nullptr);
     if (device == nullptr)
         return;
+    // Probing loads the ASIO driver, which must not happen under a running stream.
+    if (device->type == audioDeviceAsio && !device->infoValid)
+        engine.stopAudio();
     probe(device);
     fillChannelLists(IDC_AUDIO_LEFTINPUT, IDC_AUDIO_RIGHTINPUT, *device,
                      device == settings.inputDevice);

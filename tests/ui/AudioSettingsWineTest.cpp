@@ -598,3 +598,21 @@ TEST_F(AudioSettingsWine, OpeningStopsTheEngineOnlyForAnUnreadAsioOutput) {
     }
 }
 
+// With no input stored the effect's first ASIO input is shown; reading it
+// needs the driver, so the stream stops first instead of failing the read.
+TEST_F(AudioSettingsWine, OpeningStopsTheEngineForAnUnreadAsioInput) {
+    startEngineOn(nullptr, asioEntry(kA, false));
+    for (auto& device : asio().devices)
+        if (device->isInput)
+            device->infoValid = false;
+    openDialog();
+    EXPECT_FALSE(engine.running.load());
+    auto* input = reinterpret_cast<AudioDeviceSettings*>(
+        itemData(IDC_AUDIO_INPUTDEVICE, selection(IDC_AUDIO_INPUTDEVICE)));
+    ASSERT_NE(input, nullptr);
+    EXPECT_EQ(input->type, audioDeviceAsio);
+    EXPECT_TRUE(input->infoValid);
+    EXPECT_FALSE(items(IDC_AUDIO_LEFTINPUT).empty());
+    EXPECT_TRUE(shown.empty());
+}
+
