@@ -271,6 +271,11 @@ void CPropAudioDevicesDlg::controlPanel() {
 void CPropAudioDevicesDlg::apply() {
     WaitCursor wait;
     engine.stopAudio();
+    // A stream that would not end still reads the entries and the chosen pair.
+    if (engine.running.load()) {
+        showUserMessage(handle(), kAudioSettingsStartFailedText, kErrorCaption);
+        return;
+    }
     AudioDeviceSettings* output = selectedDevice(IDC_AUDIO_OUTPUTDEVICE);
     if (output != nullptr)
         output->infoValid = false; // the device is asked again

@@ -616,3 +616,20 @@ TEST_F(AudioSettingsWine, OpeningStopsTheEngineForAnUnreadAsioInput) {
     EXPECT_TRUE(shown.empty());
 }
 
+// A stream that will not end keeps its pair: Apply says so and changes nothing.
+TEST_F(AudioSettingsWine, ApplyLeavesThePairWhileTheStreamWillNotEnd) {
+    openDialog();
+    selectType(audioDeviceAsio);
+    selectDevice(IDC_AUDIO_OUTPUTDEVICE, asioEntry(kA, false));
+    AudioDeviceSettings* const storedOutput = settings->outputDevice;
+    engine.running.store(true); // as a stream thread that never answers the stop
+    command(IDC_AUDIO_APPLY, BN_CLICKED);
+    EXPECT_TRUE(engine.running.load());
+    EXPECT_EQ(settings->outputDevice, storedOutput);
+    EXPECT_TRUE(asioEntry(kA, false)->infoValid);
+    EXPECT_TRUE(enabled(IDC_AUDIO_APPLY));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, kAudioSettingsStartFailedText);
+    EXPECT_EQ(shown[0].caption, "Error");
+    engine.running.store(false);
+}
