@@ -168,6 +168,9 @@ void CPropAudioDevicesDlg::inputDeviceSelected() {
     showInputLatency(nullptr);
     if (device == nullptr)
         return;
+    // Probing loads the ASIO driver, which must not happen under a running stream.
+    if (device->type == audioDeviceAsio && !device->infoValid)
+        engine.stopAudio();
     probe(device);
     fillChannelLists(IDC_AUDIO_LEFTINPUT, IDC_AUDIO_RIGHTINPUT, *device,
                      device == settings.inputDevice);
@@ -268,6 +271,11 @@ void CPropAudioDevicesDlg::controlPanel() {
 void CPropAudioDevicesDlg::apply() {
     WaitCursor wait;
     engine.stopAudio();
+    // A stream that would not end still reads the entries and the chosen pair.
+    if (engine.running.load()) {
+        showUserMessage(handle(), kAudioSettingsStartFailedText, kErrorCaption);
+        return;
+    }
     AudioDeviceSettings* output = selectedDevice(IDC_AUDIO_OUTPUTDEVICE);
     if (output != nullptr)
         output->infoValid = false; // the device is asked again
