@@ -2,6 +2,7 @@
 
 #include "CHostAbout.h"
 #include "CKsVSTHostDlg.h"
+#include "CPropTempoDlg.h"
 #include "MainWindowLogic.h"
 #include "resource.h"
 
@@ -91,8 +92,12 @@ void CKsVSTHostDlg::openMidiSettings() {
 }
 
 void CKsVSTHostDlg::openTempo() {
-    if (tempoDlg != nullptr)
+    if (tempoDlg != nullptr) {
         SetActiveWindow(tempoDlg->handle());
+        return;
+    }
+    if (hostSettings != nullptr)
+        CPropTempoDlg::open(engine, *hostSettings, tempoDlg, handle());
 }
 
 void CKsVSTHostDlg::openAudioPlayer() {
