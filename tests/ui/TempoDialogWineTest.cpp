@@ -306,11 +306,23 @@ TEST_F(TempoWindow, TappedTempoFromMidiShowsAndIsSavedButTypingIsNotOverwritten)
     EXPECT_EQ(engine.getTempo(), 140.0);
     EXPECT_EQ(text(IDC_TEMPO_BPM), "140");
 
-    messages.clear();
+    // The timer keeps ticking while the message about a bad entry is up.
+    struct Ticking {
+        std::vector<std::string> messages;
+        HWND dialog;
+    } ticking{{}, window()};
+    setUserMessageSink(
+        [](HWND, const char* text, const char*, void* user) {
+            auto* self = static_cast<Ticking*>(user);
+            self->messages.push_back(text);
+            for (int i = 0; i < 4 && self->messages.size() < 10; ++i)
+                SendMessageA(self->dialog, WM_TIMER, CPropTempoDlg::kTimerId, 0);
+        },
+        &ticking);
     type("x");
-    for (int i = 0; i < 4; ++i)
-        tick();
-    EXPECT_EQ(messages.size(), 1u) << "the timer shows no message of its own";
+    EXPECT_EQ(ticking.messages, std::vector<std::string>{"Enter a number."})
+        << "the timer shows no message of its own";
+    EXPECT_EQ(text(IDC_TEMPO_BPM), "140");
 }
 
 enum class CloseBy { closeButton, escapeCommand, escapeKey, closeBox, ownerGone };
