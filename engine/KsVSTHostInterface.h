@@ -36,6 +36,12 @@ public:
     // data1), so the window thread can forget it while the MIDI thread reads
     // it: there is no shared object to free.
     std::atomic<bool> learnMode{false};
+    // Taken by the one input that learns; cleared before learning starts.
+    std::atomic_flag learnClaim = ATOMIC_FLAG_INIT;
+    void startTapLearning() {
+        learnClaim.clear();
+        learnMode.store(true);
+    }
     std::optional<MidiMessage> learnedTapMessage() const;
     void setLearnedTapMessage(uint8_t status, uint8_t data1);
     void forgetLearnedTapMessage();

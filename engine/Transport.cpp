@@ -164,12 +164,12 @@ bool KsVSTHostInterface::handleTapTrigger(const MidiMessage& message) {
     const std::optional<MidiMessage> learned = learnedTapMessage();
     if (!learned || learned->status != message.status || learned->data1 != message.data1)
         return false;
-    if (message.status == 0xB0 && !(message.data2 >= 65 && tapCCWasLow)) {
-        tapCCWasLow = message.data2 < 65;
+    // One step, so inputs delivering at once cannot both see the same rise.
+    const bool wasLow = tapCCWasLow.exchange(message.data2 < 65);
+    if (message.status == 0xB0 && !(message.data2 >= 65 && wasLow))
         return false;
-    }
-    tapCCWasLow = message.data2 < 65;
-    // A tap another input counts at this very moment is the same tap.
+    // Keeps the tap series whole without waiting: a tap arriving while
+    // another input's tap is being counted is used up uncounted.
     if (tapInProgress.test_and_set(std::memory_order_acquire))
         return true;
     tap();
@@ -196,13 +196,16 @@ void KsVSTHostInterface::tap() {
     lastTapCounter = counter;
 }
 
-// Only one input learns, however many deliver at once.
+// Only the input that claims learning learns, however many deliver at once;
+// the others' messages go on to the plug-in. Learning ends only once the
+// trigger is stored, so the window never sees it ended without one.
 bool KsVSTHostInterface::handleTapLearning(const MidiMessage& message) {
-    if (!learnMode.load() || !learnMode.exchange(false))
+    if (!learnMode.load() || learnClaim.test_and_set())
         return false;
     setLearnedTapMessage(message.status, message.data1);
-    tapCCWasLow = false;
+    tapCCWasLow.store(false);
     settings->tempoTab.store(message.status * 256 + message.data1);
+    learnMode.store(false);
     settingsSaveRequested.store(true);
     return true;
 }

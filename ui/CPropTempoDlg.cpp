@@ -177,11 +177,13 @@ void CPropTempoDlg::onDestroyed() {
     }
 }
 
+// Learning ends once the learned trigger is stored: the button follows the
+// end of learning, not the trigger.
 void CPropTempoDlg::onTimer() {
+    if (!engine.learnMode.load() && controlText(IDC_TEMPO_LEARN) != kLearnText)
+        setControlText(IDC_TEMPO_LEARN, kLearnText);
     const std::optional<MidiMessage> learned = engine.learnedTapMessage();
     if (learned) {
-        if (controlText(IDC_TEMPO_LEARN) != kLearnText)
-            setControlText(IDC_TEMPO_LEARN, kLearnText);
         readControls(BadEntry::ignore);
         learnText = learnedMessageText(learned->status, learned->data1);
         writeControls();
@@ -247,7 +249,7 @@ void CPropTempoDlg::onLearnTap() {
     engine.forgetLearnedTapMessage();
     if (settings.tempoTab.exchange(0) != 0)
         settings.save();
-    engine.learnMode = true;
+    engine.startTapLearning();
     setControlText(IDC_TEMPO_LEARN, kStopLearningText);
 }
 

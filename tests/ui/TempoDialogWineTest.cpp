@@ -272,8 +272,10 @@ TEST_F(TempoWindow, LearnTapButtonAndTheLearnedMessageText) {
         const char* shown;
     } rows[] = {{0xB0, 64, "CC 64"}, {0x90, 62, "D3"}, {0x90, 14, "D-1"}, {0x80, 26, "D0"}};
     for (const Row& row : rows) {
-        // What the MIDI thread does when it learns.
+        // What the MIDI thread does when it learns: the trigger, then the end.
         engine.setLearnedTapMessage(row.status, row.data1);
+        tick();
+        EXPECT_EQ(text(IDC_TEMPO_LEARN), "Stop") << "learning has not ended yet";
         engine.learnMode = false;
         tick();
         EXPECT_EQ(text(IDC_TEMPO_LEARNED), row.shown);
