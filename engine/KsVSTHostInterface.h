@@ -36,10 +36,17 @@ public:
     // data1), so the window thread can forget it while the MIDI thread reads
     // it: there is no shared object to free.
     std::atomic<bool> learnMode{false};
+    // Taken by the one input that learns; cleared before learning starts.
+    std::atomic_flag learnClaim = ATOMIC_FLAG_INIT;
+    void startTapLearning() {
+        learnClaim.clear();
+        learnMode.store(true);
+    }
     std::optional<MidiMessage> learnedTapMessage() const;
     void setLearnedTapMessage(uint8_t status, uint8_t data1);
     void forgetLearnedTapMessage();
-    bool tapCCWasLow = false; // MIDI thread only
+    // Taps may come from several inputs, each on a thread of its own.
+    std::atomic<bool> tapCCWasLow{false};
 
     std::atomic<bool> playerDialogOpen{false};
 
@@ -93,9 +100,7 @@ public:
     uint32_t writeIndex() const { return eventLock.load() >> 31; }
     EventList& writeList() { return eventLists[writeIndex()]; }
 
-    // MIDI clock.
-    double clockAccumulatedMs = 0.0;
-    int32_t clockCount = 0;
+    // MIDI clock; its tempo is measured per input (see InputContext).
     std::atomic<bool> syncActive{false};
 
     // Written by the window thread only while the player is stopped and no
@@ -173,12 +178,18 @@ public:
     int64_t (*readPerformanceCounter)() = nullptr;
     uint32_t tapSumMs = 0;
     int32_t tapCount = 0;
+    // Held by the input whose tap is being counted; never waited for.
+    std::atomic_flag tapInProgress = ATOMIC_FLAG_INIT;
 
 private:
+    // One per open input. Inputs deliver on threads of their own, so the
+    // clock's tempo is measured from each input's own clocks.
     struct InputContext {
         MidiDeviceSettings* device;
         KsVSTHostInterface* engine;
         std::atomic<bool> closed{false};
+        double clockAccumulatedMs = 0.0;
+        int32_t clockCount = 0;
     };
 
     // Audio start and the cycle's steps.
@@ -215,15 +226,15 @@ private:
     static void tempoHook(double bpm, void* engine);
     static void transportHook(bool playing, void* engine);
     void requestTempo(double bpm);
-    void handleSystemMessage(const MidiMessage& message, const MidiDeviceSettings& device);
-    void handleClock(const MidiMessage& message, const MidiDeviceSettings& device);
+    void handleSystemMessage(const MidiMessage& message, InputContext& input);
+    void handleClock(const MidiMessage& message, InputContext& input);
     bool handleTapTrigger(const MidiMessage& message);
     bool handleTapLearning(const MidiMessage& message);
-    void tap(const MidiMessage& message);
+    void tap();
 
     // MIDI routing.
     static void midiOutHook(const VstMidiEvent& event, void* engine);
-    void routeInput(const MidiMessage& message, const MidiDeviceSettings& device);
+    void routeInput(const MidiMessage& message, InputContext& input);
     bool openMidiInputs();
     bool openMidiOutput();
 

@@ -171,12 +171,13 @@ void KsVSTHostInterface::midiInputCallback(const MidiMessage& message, void* use
         context->closed.store(true);
         return;
     }
-    context->engine->routeInput(message, *context->device);
+    context->engine->routeInput(message, *context);
 }
 
-void KsVSTHostInterface::routeInput(const MidiMessage& message, const MidiDeviceSettings& device) {
+void KsVSTHostInterface::routeInput(const MidiMessage& message, InputContext& input) {
+    const MidiDeviceSettings& device = *input.device;
     if (message.type == 0xF0) {
-        handleSystemMessage(message, device);
+        handleSystemMessage(message, input);
         return;
     }
     if (handleTapTrigger(message) || handleTapLearning(message))

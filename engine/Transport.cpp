@@ -113,14 +113,14 @@ bool KsVSTHostInterface::saveSettingsIfRequested() {
     return true;
 }
 
-void KsVSTHostInterface::handleSystemMessage(const MidiMessage& message,
-                                             const MidiDeviceSettings& device) {
+void KsVSTHostInterface::handleSystemMessage(const MidiMessage& message, InputContext& input) {
+    const MidiDeviceSettings& device = *input.device;
     if (!device.sync)
         return;
     switch (message.status) {
     case 0xFA: { // Start
-        clockAccumulatedMs = 0.0;
-        clockCount = 0;
+        input.clockAccumulatedMs = 0.0;
+        input.clockCount = 0;
         const double start = getTempo() / 60000.0 * device.delay;
         clockPpq.store(start);
         lastClockPpq.store(start - 1.0);
@@ -132,23 +132,23 @@ void KsVSTHostInterface::handleSystemMessage(const MidiMessage& message,
         setTransport(false);
         break;
     case 0xF8:
-        handleClock(message, device);
+        handleClock(message, input);
         break;
     default:
         break;
     }
 }
 
-void KsVSTHostInterface::handleClock(const MidiMessage& message, const MidiDeviceSettings& device) {
+void KsVSTHostInterface::handleClock(const MidiMessage& message, InputContext& input) {
     const bool playing = transportPlaying.load(std::memory_order_relaxed);
     // Timed from the previous clock of the same input: notes, active sensing
     // or another input between two clocks do not shorten the interval.
-    if ((device.syncWhilePlaying || !playing) && message.clockIntervalMs > 0.0) {
-        clockAccumulatedMs += message.clockIntervalMs;
-        if (++clockCount == kClocksPerBeat) {
-            const double bpm = std::floor(60000.0 / clockAccumulatedMs * 10.0 + 0.5) / 10.0;
-            clockAccumulatedMs = 0.0;
-            clockCount = 0;
+    if ((input.device->syncWhilePlaying || !playing) && message.clockIntervalMs > 0.0) {
+        input.clockAccumulatedMs += message.clockIntervalMs;
+        if (++input.clockCount == kClocksPerBeat) {
+            const double bpm = std::floor(60000.0 / input.clockAccumulatedMs * 10.0 + 0.5) / 10.0;
+            input.clockAccumulatedMs = 0.0;
+            input.clockCount = 0;
             if (bpm != tempo.load()) {
                 requestTempo(bpm);
                 settings->tempo.store(bpm);
@@ -164,16 +164,20 @@ bool KsVSTHostInterface::handleTapTrigger(const MidiMessage& message) {
     const std::optional<MidiMessage> learned = learnedTapMessage();
     if (!learned || learned->status != message.status || learned->data1 != message.data1)
         return false;
-    if (message.status == 0xB0 && !(message.data2 >= 65 && tapCCWasLow)) {
-        tapCCWasLow = message.data2 < 65;
+    // One step, so inputs delivering at once cannot both see the same rise.
+    const bool wasLow = tapCCWasLow.exchange(message.data2 < 65);
+    if (message.status == 0xB0 && !(message.data2 >= 65 && wasLow))
         return false;
-    }
-    tap(message);
+    // Keeps the tap series whole without waiting: a tap arriving while
+    // another input's tap is being counted is used up uncounted.
+    if (tapInProgress.test_and_set(std::memory_order_acquire))
+        return true;
+    tap();
+    tapInProgress.clear(std::memory_order_release);
     return true;
 }
 
-void KsVSTHostInterface::tap(const MidiMessage& message) {
-    tapCCWasLow = message.data2 < 65;
+void KsVSTHostInterface::tap() {
     const int64_t counter = readPerformanceCounter();
     const int64_t interval = (counter - lastTapCounter) * 1000 / perfFrequency;
     if (interval <= kLongestTapIntervalMs) {
@@ -192,13 +196,16 @@ void KsVSTHostInterface::tap(const MidiMessage& message) {
     lastTapCounter = counter;
 }
 
+// Only the input that claims learning learns, however many deliver at once;
+// the others' messages go on to the plug-in. Learning ends only once the
+// trigger is stored, so the window never sees it ended without one.
 bool KsVSTHostInterface::handleTapLearning(const MidiMessage& message) {
-    if (!learnMode.load())
+    if (!learnMode.load() || learnClaim.test_and_set())
         return false;
     setLearnedTapMessage(message.status, message.data1);
-    learnMode.store(false);
-    tapCCWasLow = false;
+    tapCCWasLow.store(false);
     settings->tempoTab.store(message.status * 256 + message.data1);
+    learnMode.store(false);
     settingsSaveRequested.store(true);
     return true;
 }

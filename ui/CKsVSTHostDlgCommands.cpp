@@ -3,6 +3,7 @@
 #include "CHostAbout.h"
 #include "CKsVSTHostDlg.h"
 #include "CPropAudioDevicesDlg.h"
+#include "CPropTempoDlg.h"
 #include "MainWindowLogic.h"
 #include "resource.h"
 
@@ -98,8 +99,12 @@ void CKsVSTHostDlg::openMidiSettings() {
 }
 
 void CKsVSTHostDlg::openTempo() {
-    if (tempoDlg != nullptr)
+    if (tempoDlg != nullptr) {
         SetActiveWindow(tempoDlg->handle());
+        return;
+    }
+    if (hostSettings != nullptr)
+        CPropTempoDlg::open(engine, *hostSettings, tempoDlg, handle());
 }
 
 void CKsVSTHostDlg::openAudioPlayer() {

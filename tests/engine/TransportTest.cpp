@@ -1,6 +1,9 @@
 #include "EngineTestSupport.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -171,6 +174,115 @@ TEST_F(MidiClockTest, ClockAmongOtherMessagesKeepsItsTempo) {
     }
     EXPECT_EQ(engine.getTempo(), 120.0);
     EXPECT_EQ(settings->tempo.load(), 120.0);
+}
+
+// Two inputs that both follow MIDI clock, each delivering on its own thread.
+class TwoClockInputsTest : public TransportTest {
+protected:
+    static inline std::atomic<int64_t> now{1000000};
+    static int64_t fakeCounter() { return now.load(); }
+    void SetUp() override {
+        TransportTest::SetUp();
+        engine.readPerformanceCounter = fakeCounter;
+        engine.perfFrequency = 1000;
+        settings->load(drivers->wasapi->devices, asio->devices);
+        settings->mergeMidiDevices(midi.devices);
+        settings->midiDevices[0]->sync = true;
+        settings->midiDevices[1]->sync = true;
+        ASSERT_TRUE(engine.startMidi());
+        ASSERT_EQ(inputs().size(), 2u);
+    }
+    std::vector<FakeMidiDriver::OpenCall> inputs() const {
+        std::vector<FakeMidiDriver::OpenCall> result;
+        for (const FakeMidiDriver::OpenCall& call : midi.opened)
+            if (call.input != nullptr)
+                result.push_back(call);
+        return result;
+    }
+    static void deliver(const FakeMidiDriver::OpenCall& input, uint8_t status, uint8_t data1,
+                        uint8_t data2, double clockIntervalMs = 0.0) {
+        MidiMessage message = MidiMessage::fromBytes(status, data1, data2, 1.0);
+        message.clockIntervalMs = clockIntervalMs;
+        input.callback(message, input.userData);
+    }
+};
+
+// Clocks of 120 and 100 BPM arriving in turns: each input's beat is measured
+// from its own clocks, never from a mixture of both.
+TEST_F(TwoClockInputsTest, EachInputMeasuresItsOwnClock) {
+    engine.setTempo(90.0);
+    const auto both = inputs();
+    std::vector<double> tempos;
+    for (int i = 0; i < 24; ++i) {
+        deliver(both[0], 0xF8, 0, 0, 500.0 / 24.0);
+        tempos.push_back(engine.getTempo());
+        deliver(both[1], 0xF8, 0, 0, 25.0);
+        tempos.push_back(engine.getTempo());
+    }
+    // A count shared by both would have reached 24 halfway, at 109.1.
+    EXPECT_EQ(std::count(tempos.begin(), tempos.end(), 90.0), 46);
+    EXPECT_EQ(tempos[46], 120.0);
+    EXPECT_EQ(tempos[47], 100.0);
+}
+
+// A race for the TSan tree: clock and taps of one learned trigger from two
+// inputs at once. Which taps count depends on the interleaving; no clock
+// tick is lost.
+TEST_F(TwoClockInputsTest, RaceOfClockAndTapsFromTwoInputsForTSan) {
+    engine.setLearnedTapMessage(0xB0, 64);
+    const auto both = inputs();
+    double expectedPpq = engine.clockPpq.load();
+    for (int i = 0; i < 2 * 2400; ++i)
+        expectedPpq += 0.0416666679084301;
+    auto run = [&](const FakeMidiDriver::OpenCall& input, double intervalMs) {
+        for (int i = 0; i < 2400; ++i) {
+            deliver(input, 0xF8, 0, 0, intervalMs);
+            if (i % 6 == 0) {
+                now.fetch_add(50);
+                deliver(input, 0xB0, 64, i % 12 == 0 ? 127 : 0);
+            }
+        }
+    };
+    std::thread first(run, both[0], 500.0 / 24.0);
+    std::thread second(run, both[1], 25.0);
+    first.join();
+    second.join();
+    EXPECT_GE(engine.getTempo(), 45.0);
+    EXPECT_LE(engine.getTempo(), 250.0);
+    EXPECT_GE(engine.tapCount, 0);
+    EXPECT_LE(engine.tapSumMs, static_cast<uint32_t>(engine.tapCount) * 1333u);
+    EXPECT_EQ(engine.clockPpq.load(), expectedPpq);
+}
+
+// Two inputs deliver at once while learning: exactly one message is learned,
+// the stored trigger is the one the engine taps with, and the other message
+// reaches the plug-in.
+TEST_F(TwoClockInputsTest, OnlyOneOfTwoInputsLearns) {
+    const auto both = inputs();
+    for (int round = 0; round < 200; ++round) {
+        engine.forgetLearnedTapMessage();
+        engine.startTapLearning();
+        const uint32_t before = engine.writeList().count.load();
+        std::atomic<int> waiting{2};
+        auto start = [&](const FakeMidiDriver::OpenCall& input, uint8_t status, uint8_t data1) {
+            waiting.fetch_sub(1);
+            while (waiting.load() != 0) {
+            }
+            deliver(input, status, data1, 100);
+        };
+        std::thread first(start, both[0], 0x90, 36);
+        std::thread second(start, both[1], 0xB0, 7);
+        first.join();
+        second.join();
+        const std::optional<MidiMessage> learned = engine.learnedTapMessage();
+        ASSERT_TRUE(learned);
+        EXPECT_FALSE(engine.learnMode.load());
+        EXPECT_EQ(settings->tempoTab.load(), learned->status * 256 + learned->data1) << round;
+        ASSERT_EQ(engine.writeList().count.load(), before + 1) << round;
+        const VstMidiEvent& passed = engine.writeList().record(before);
+        EXPECT_EQ(static_cast<uint8_t>(passed.midiData[0]), learned->status == 0x90 ? 0xB0 : 0x90)
+            << round;
+    }
 }
 
 class TapTest : public EngineTest {
