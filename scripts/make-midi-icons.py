@@ -20,7 +20,7 @@ RED = (0xE0, 0x30, 0x30)
 GREEN = (0x30, 0xB0, 0x40)
 HANDS = (0xFF, 0xFF, 0xFF)
 RIM_DARKEN = 0.65
-HAND_HALF_WIDTH = 0.75
+HAND_HALF_WIDTH = 1.0
 # Clock hands from the centre: to twelve o'clock and to three o'clock.
 HAND_ENDS = ((CENTRE, CENTRE - 5.0), (CENTRE + 4.0, CENTRE))
 

@@ -2,6 +2,7 @@
 
 #include "CHostAbout.h"
 #include "CKsVSTHostDlg.h"
+#include "CPropMidiDevicesDlg.h"
 #include "MainWindowLogic.h"
 #include "resource.h"
 
@@ -86,8 +87,18 @@ void CKsVSTHostDlg::openAudioSettings(bool /*atStartup*/) {
 }
 
 void CKsVSTHostDlg::openMidiSettings() {
-    if (midiSettingsDlg != nullptr)
+    if (midiSettingsDlg != nullptr) {
         SetActiveWindow(midiSettingsDlg->handle());
+        return;
+    }
+    // The dialog deletes itself when its window is gone.
+    auto* dialog = new CPropMidiDevicesDlg(&engine, &midiDriver, &hostLib, hostSettings.get(),
+                                           &midiSettingsDlg);
+    if (!dialog->createModeless(handle())) {
+        delete dialog;
+        return;
+    }
+    midiSettingsDlg = dialog;
 }
 
 void CKsVSTHostDlg::openTempo() {
