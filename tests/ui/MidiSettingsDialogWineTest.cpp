@@ -327,6 +327,9 @@ TEST_F(MidiSettingsDialogWine, OpensWithListsFilledAndTheActiveOutputChosen) {
     std::string folder = platform::executableDirectory() + "\\screenshots";
     CreateDirectoryA(folder.c_str(), nullptr);
     clickInput(0);
+    SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    RedrawWindow(box, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     pump();
     EXPECT_TRUE(captureWindowToBmp(box, folder + "\\midi-settings.bmp"));
 }
@@ -597,6 +600,69 @@ TEST_F(MidiSettingsDialogWine, StatusIconsAreSixteenPixelsWithThirtyTwoBits) {
         DeleteObject(info.hbmColor);
         DeleteObject(info.hbmMask);
     }
+}
+
+TEST_F(MidiSettingsDialogWine, ItemsAreEighteenPixelsHighOrAThirdOfTheListWhenDpiAware) {
+    for (bool aware : {false, true}) {
+        if (aware)
+            SetProcessDPIAware(); // this test's process only
+        openMainWindow();
+        openDialog();
+        RECT outer{};
+        GetWindowRect(item(IDC_MIDI_INPUTS), &outer);
+        const int expected = aware ? (outer.bottom - outer.top) / 3 : CListBoxCH::kItemHeight;
+        for (WPARAM index : {0, 1})
+            EXPECT_EQ(SendMessageA(item(IDC_MIDI_INPUTS), LB_GETITEMHEIGHT, index, 0), expected)
+                << aware;
+        TearDown();
+    }
+}
+
+// A driver without devices, as on a system without MIDI.
+class NoMidiDevices : public KsMidiBase {
+public:
+    bool open(const MidiDeviceSettings*, const MidiDeviceSettings*, MidiInputCallback,
+              void*) override {
+        return false;
+    }
+    void close() override {}
+    void sendShortMessage(const MidiMessage&) override {}
+};
+
+// The dialog on its own, without a main window: it deletes itself when
+// its window goes.
+TEST(MidiSettingsDialogAlone, WithoutInputsOrWithoutSettingsTheOptionsStayDisabled) {
+    KsVSTHostInterface engine;
+    NoMidiDevices driver;
+    KsVSTHostLib hostLib;
+    HostSettings settings("KsMidiDialogAlone", false);
+    const struct {
+        HostSettings* settings;
+        LRESULT channels;
+    } rows[] = {{&settings, 17}, {nullptr, 0}};
+    for (const auto& row : rows) {
+        Dialog* reference = nullptr;
+        auto* dialog =
+            new CPropMidiDevicesDlg(&engine, &driver, &hostLib, row.settings, &reference);
+        ASSERT_TRUE(dialog->createModeless(nullptr));
+        reference = dialog;
+        HWND box = dialog->handle();
+        EXPECT_EQ(SendDlgItemMessageA(box, IDC_MIDI_INPUTS, LB_GETCOUNT, 0, 0), 0);
+        EXPECT_EQ(SendDlgItemMessageA(box, IDC_MIDI_CHANNEL, CB_GETCOUNT, 0, 0), row.channels);
+        SendMessageA(GetDlgItem(box, IDC_MIDI_INPUTS), WM_KEYDOWN, VK_DOWN, 0);
+        SendMessageA(box, WM_COMMAND, MAKEWPARAM(IDC_MIDI_INPUTS, LBN_SELCHANGE), 0);
+        if (row.settings != nullptr) {
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, IDC_MIDI_ACTIVE)));
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, IDC_MIDI_APPLY)));
+            // No plug-in: neither list takes part.
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, IDC_MIDI_INPUTS)));
+            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(box, IDC_MIDI_OUTPUT)));
+        }
+        SendMessageA(box, WM_CLOSE, 0, 0);
+        EXPECT_FALSE(IsWindow(box));
+        EXPECT_EQ(reference, nullptr);
+    }
+    RegDeleteTreeA(HKEY_CURRENT_USER, pluginKey("KsMidiDialogAlone").c_str());
 }
 
 } // namespace
