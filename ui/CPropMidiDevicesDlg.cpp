@@ -232,22 +232,22 @@ void CPropMidiDevicesDlg::onCheckBox(int controlId) {
         const bool value = checked(controlId);
         switch (controlId) {
         case IDC_MIDI_ACTIVE:
-            s->active = value;
+            writeSharedOption(s->active, value);
             break;
         case IDC_MIDI_SYNC:
             if (value)
                 clearOtherSyncs(devices.inputs, static_cast<size_t>(inputs.trackedSelection()),
                                 lookup());
-            s->sync = value;
+            writeSharedOption(s->sync, value);
             break;
         case IDC_MIDI_SYNC_WHILE_PLAYING:
-            s->syncWhilePlaying = value;
+            writeSharedOption(s->syncWhilePlaying, value);
             break;
         case IDC_MIDI_FILTER_CC:
-            s->filterCCMessages = value;
+            writeSharedOption(s->filterCCMessages, value);
             break;
         default:
-            s->filterProgramChanges = value;
+            writeSharedOption(s->filterProgramChanges, value);
             break;
         }
         refreshInputIcons();
@@ -263,11 +263,11 @@ void CPropMidiDevicesDlg::onChoice(int controlId) {
     if (index < 0)
         return;
     if (controlId == IDC_MIDI_CHANNEL)
-        s->channel = index;
+        writeSharedOption(s->channel, int32_t{index});
     else if (controlId == IDC_MIDI_RANGE_LOW)
-        s->keyboardRangeLeft = index;
+        writeSharedOption(s->keyboardRangeLeft, int32_t{index});
     else
-        s->keyboardRangeRight = index;
+        writeSharedOption(s->keyboardRangeRight, int32_t{index});
     enableApply(true);
 }
 
@@ -280,7 +280,7 @@ void CPropMidiDevicesDlg::onDelaySpin(int delta) {
     delay = delayAfterSpin(*shown, delta);
     writeInteger(IDC_MIDI_DELAY, delay);
     if (MidiDeviceSettings* s = selectedSettings()) {
-        s->delay = delay;
+        writeSharedOption(s->delay, delay);
         enableApply(true);
     }
 }

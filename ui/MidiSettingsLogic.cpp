@@ -62,18 +62,18 @@ void commitMidiOutput(const std::vector<MidiDeviceSettings*>& outputs,
     // Cleared first, so a settings record two listed outputs share stays on
     // when either is chosen.
     for (MidiDeviceSettings* output : outputs) {
-        output->active = false;
+        writeSharedOption(output->active, false);
         if (MidiDeviceSettings* settings = lookup(*output))
-            settings->active = false;
+            writeSharedOption(settings->active, false);
     }
     if (chosen == nullptr)
         return;
     for (MidiDeviceSettings* output : outputs) {
         if (output != chosen)
             continue;
-        output->active = true;
+        writeSharedOption(output->active, true);
         if (MidiDeviceSettings* settings = lookup(*output))
-            settings->active = true;
+            writeSharedOption(settings->active, true);
     }
 }
 
@@ -84,7 +84,7 @@ void clearOtherSyncs(const std::vector<MidiDeviceSettings*>& inputs, size_t sele
     const MidiDeviceSettings* kept = lookup(*inputs[selected]);
     for (MidiDeviceSettings* input : inputs)
         if (MidiDeviceSettings* settings = lookup(*input); settings != nullptr && settings != kept)
-            settings->sync = false;
+            writeSharedOption(settings->sync, false);
 }
 
 std::vector<MidiDeviceIcon> inputIcons(const std::vector<MidiDeviceSettings*>& inputs,
