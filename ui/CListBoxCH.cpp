@@ -127,8 +127,11 @@ LRESULT CALLBACK CListBoxCH::subclassProcedure(HWND window, UINT message, WPARAM
 }
 
 // The item under the pointer becomes the choice; a release below the last
-// item keeps what the list box chose on the press.
+// item keeps what the list box chose on the press. A release that ends a
+// press elsewhere (dragged onto the list) chooses nothing.
 void CListBoxCH::onButtonRelease(LPARAM point) {
+    if (GetCapture() != list)
+        return;
     const auto found = static_cast<DWORD>(SendMessageA(list, LB_ITEMFROMPOINT, 0, point));
     if (HIWORD(found) != 0) {
         followListBoxSelection();

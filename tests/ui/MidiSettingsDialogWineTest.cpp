@@ -16,10 +16,10 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -103,6 +103,15 @@ std::string readBytes(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// RT_GROUP_ICON: an icon's directory of images.
+const char* const kIconDirectory = MAKEINTRESOURCEA(14);
+
+WORD wordAt(const BYTE* bytes) {
+    WORD value = 0;
+    std::memcpy(&value, bytes, sizeof value);
+    return value;
+}
+
 struct ShownMessage {
     std::string text;
     std::string caption;
@@ -131,9 +140,6 @@ protected:
                 pump();
         }
         window.reset();
-        for (auto& [id, icon] : icons)
-            DestroyIcon(icon);
-        icons.clear();
         refuseOutputOpen(0);
         setUserMessageSink(nullptr, nullptr);
     }
@@ -176,12 +182,15 @@ protected:
     int chosen(int id) const {
         return static_cast<int>(SendMessageA(item(id), CB_GETCURSEL, 0, 0));
     }
-    // Presses and releases the left button over an input list item.
-    void clickInput(int index) {
+    LPARAM inputPoint(int index) const {
         RECT area{};
         SendMessageA(item(IDC_MIDI_INPUTS), LB_GETITEMRECT, static_cast<WPARAM>(index),
                      reinterpret_cast<LPARAM>(&area));
-        const LPARAM point = MAKELPARAM(area.left + 30, (area.top + area.bottom) / 2);
+        return MAKELPARAM(area.left + 30, (area.top + area.bottom) / 2);
+    }
+    // Presses and releases the left button over an input list item.
+    void clickInput(int index) {
+        const LPARAM point = inputPoint(index);
         SendMessageA(item(IDC_MIDI_INPUTS), WM_LBUTTONDOWN, MK_LBUTTON, point);
         SendMessageA(item(IDC_MIDI_INPUTS), WM_LBUTTONUP, 0, point);
     }
@@ -240,12 +249,6 @@ protected:
         }
         return false;
     }
-    HICON loadedIcon(int id) {
-        if (icons.count(id) == 0)
-            icons[id] = static_cast<HICON>(
-                LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, 0));
-        return icons[id];
-    }
     // What the list shows at a pixel of an item's icon, 16 x 16 from one
     // pixel right of and below the item's corner.
     COLORREF iconPixel(int index, int x, int y) {
@@ -266,7 +269,6 @@ protected:
     std::unique_ptr<CKsVSTHostDlg> window;
     CPropMidiDevicesDlg* dialog = nullptr;
     HWND box = nullptr;
-    std::map<int, HICON> icons;
 };
 
 TEST_F(MidiSettingsDialogWine, OpensWithListsFilledAndTheActiveOutputChosen) {
@@ -345,6 +347,7 @@ TEST_F(MidiSettingsDialogWine, OkWithoutChangesKeepsTheActiveOutputWithoutRestar
     settings().save();
     EXPECT_EQ(storedValue(kOut2, false, "active"), 1);
 
+    refuseOutputOpen(1u << 1); // a restart could not open Out 2 again
     command(IDOK, BN_CLICKED);
     pump();
     EXPECT_FALSE(dialogOpen());
@@ -457,6 +460,20 @@ TEST_F(MidiSettingsDialogWine, SyncMovesFromOneInputToAnotherWithIconsRedrawn) {
     EXPECT_EQ(inputs.itemIcon(1), dialog->iconFor(MidiDeviceIcon::inactive));
     EXPECT_GT(GetRValue(iconPixel(1, 8, 11)), 150);
     EXPECT_TRUE(enabled(IDC_MIDI_APPLY));
+}
+
+// A press on the dialog dragged onto another item: the options shown and
+// the record they edit stay the first input's.
+TEST_F(MidiSettingsDialogWine, AReleaseWithoutAPressOnTheListKeepsTheChoice) {
+    openMainWindow();
+    openDialog();
+    clickInput(0);
+    ASSERT_EQ(GetCapture(), nullptr);
+    SendMessageA(item(IDC_MIDI_INPUTS), WM_LBUTTONUP, 0, inputPoint(1));
+    EXPECT_EQ(dialog->inputList().trackedSelection(), 0);
+    click(IDC_MIDI_FILTER_CC);
+    EXPECT_TRUE(known(kIn1, true)->filterCCMessages);
+    EXPECT_FALSE(known(kIn2, true)->filterCCMessages);
 }
 
 TEST_F(MidiSettingsDialogWine, ArrowKeysTrackTheChoiceAndUpFromTheFirstLeavesNone) {
@@ -587,18 +604,26 @@ TEST_F(MidiSettingsDialogWine, PluginWithoutMidiOutputHasTheOutputListDisabled) 
     EXPECT_EQ(SendMessageA(item(IDC_MIDI_OUTPUT), CB_GETCOUNT, 0, 0), 4); // filled all the same
 }
 
+// The icon directories as built into the program, not an image the loader
+// has already fitted to the size and depth asked for.
 TEST_F(MidiSettingsDialogWine, StatusIconsAreSixteenPixelsWithThirtyTwoBits) {
-    openMainWindow();
     for (int id : {IDI_MIDI_INPUT_INACTIVE, IDI_MIDI_INPUT_ACTIVE, IDI_MIDI_INPUT_SYNCED}) {
-        ICONINFO info{};
-        ASSERT_TRUE(GetIconInfo(loadedIcon(id), &info)) << id;
-        BITMAP colour{};
-        GetObjectA(info.hbmColor, sizeof colour, &colour);
-        EXPECT_EQ(colour.bmWidth, 16) << id;
-        EXPECT_EQ(colour.bmHeight, 16) << id;
-        EXPECT_EQ(colour.bmBitsPixel, 32) << id;
-        DeleteObject(info.hbmColor);
-        DeleteObject(info.hbmMask);
+        HMODULE program = GetModuleHandleA(nullptr);
+        HRSRC found = FindResourceA(program, MAKEINTRESOURCEA(id), kIconDirectory);
+        ASSERT_NE(found, nullptr) << id;
+        const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(program, found)));
+        const DWORD size = SizeofResource(program, found);
+        ASSERT_NE(bytes, nullptr) << id;
+        ASSERT_GE(size, 6u) << id;
+        const WORD count = wordAt(bytes + 4);
+        ASSERT_GE(count, 1) << id;
+        ASSERT_GE(size, 6u + 14u * count) << id;
+        for (WORD n = 0; n < count; ++n) {
+            const BYTE* entry = bytes + 6 + 14 * n; // width, height, ..., bit count at 6
+            EXPECT_EQ(entry[0], 16) << id;
+            EXPECT_EQ(entry[1], 16) << id;
+            EXPECT_EQ(wordAt(entry + 6), 32) << id;
+        }
     }
 }
 
