@@ -47,13 +47,15 @@ int semitoneOfKey(uint8_t key) {
 }
 
 bool passesFilters(const MidiMessage& m, const MidiDeviceSettings& d) {
-    if (d.channel != 0 && d.channel - 1 != m.channel)
+    const int32_t channel = readSharedOption(d.channel);
+    if (channel != 0 && channel - 1 != m.channel)
         return false;
-    if (d.filterCCMessages && m.status == 0xB0)
+    if (readSharedOption(d.filterCCMessages) && m.status == 0xB0)
         return false;
-    if (d.filterProgramChanges && m.status == 0xC0)
+    if (readSharedOption(d.filterProgramChanges) && m.status == 0xC0)
         return false;
-    return m.data1 >= d.keyboardRangeLeft && m.data1 <= d.keyboardRangeRight;
+    return m.data1 >= readSharedOption(d.keyboardRangeLeft) &&
+           m.data1 <= readSharedOption(d.keyboardRangeRight);
 }
 
 } // namespace

@@ -115,13 +115,13 @@ bool KsVSTHostInterface::saveSettingsIfRequested() {
 
 void KsVSTHostInterface::handleSystemMessage(const MidiMessage& message, InputContext& input) {
     const MidiDeviceSettings& device = *input.device;
-    if (!device.sync)
+    if (!readSharedOption(device.sync))
         return;
     switch (message.status) {
     case 0xFA: { // Start
         input.clockAccumulatedMs = 0.0;
         input.clockCount = 0;
-        const double start = getTempo() / 60000.0 * device.delay;
+        const double start = getTempo() / 60000.0 * readSharedOption(device.delay);
         clockPpq.store(start);
         lastClockPpq.store(start - 1.0);
         ppqPos.store(0.0);
@@ -143,7 +143,8 @@ void KsVSTHostInterface::handleClock(const MidiMessage& message, InputContext& i
     const bool playing = transportPlaying.load(std::memory_order_relaxed);
     // Timed from the previous clock of the same input: notes, active sensing
     // or another input between two clocks do not shorten the interval.
-    if ((input.device->syncWhilePlaying || !playing) && message.clockIntervalMs > 0.0) {
+    if ((readSharedOption(input.device->syncWhilePlaying) || !playing) &&
+        message.clockIntervalMs > 0.0) {
         input.clockAccumulatedMs += message.clockIntervalMs;
         if (++input.clockCount == kClocksPerBeat) {
             const double bpm = std::floor(60000.0 / input.clockAccumulatedMs * 10.0 + 0.5) / 10.0;

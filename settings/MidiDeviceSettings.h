@@ -4,6 +4,7 @@
 // and its options. The MIDI driver's list and the settings' list each own
 // their own records; they never share one.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -26,3 +27,15 @@ struct MidiDeviceSettings {
         return isInput == other.isInput && name == other.name;
     }
 };
+
+// An input's options change on the window thread while its MIDI thread
+// reads them; both sides go through these, the field keeping its type.
+template <typename T> T readSharedOption(const T& field) {
+    static_assert(std::atomic_ref<T>::is_always_lock_free);
+    return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
+}
+
+template <typename T> void writeSharedOption(T& field, T value) {
+    static_assert(std::atomic_ref<T>::is_always_lock_free);
+    std::atomic_ref<T>(field).store(value, std::memory_order_relaxed);
+}

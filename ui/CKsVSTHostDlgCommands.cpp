@@ -4,6 +4,7 @@
 #include "CKsVSTHostDlg.h"
 #include "CPropAudioDevicesDlg.h"
 #include "CPropTempoDlg.h"
+#include "CPropMidiDevicesDlg.h"
 #include "MainWindowLogic.h"
 #include "resource.h"
 
@@ -94,8 +95,18 @@ void CKsVSTHostDlg::openAudioSettings(bool atStartup) {
 // their commands leave everything as it is.
 
 void CKsVSTHostDlg::openMidiSettings() {
-    if (midiSettingsDlg != nullptr)
+    if (midiSettingsDlg != nullptr) {
         SetActiveWindow(midiSettingsDlg->handle());
+        return;
+    }
+    // The dialog deletes itself when its window is gone.
+    auto* dialog = new CPropMidiDevicesDlg(&engine, &midiDriver, &hostLib, hostSettings.get(),
+                                           &midiSettingsDlg);
+    if (!dialog->createModeless(handle())) {
+        delete dialog;
+        return;
+    }
+    midiSettingsDlg = dialog;
 }
 
 void CKsVSTHostDlg::openTempo() {

@@ -140,8 +140,8 @@ INT_PTR Dialog::dispatchMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     std::optional<INT_PTR> answer = onMessage(message, wParam, lParam);
     if (!answer)
         return FALSE;
-    if (message == WM_QUERYDRAGICON ||
-        (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
+    if (message == WM_QUERYDRAGICON || message == WM_VKEYTOITEM || message == WM_CHARTOITEM ||
+        message == WM_COMPAREITEM || (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC))
         return *answer; // answered directly, not through the message result
     SetWindowLongPtrA(window, DWLP_MSGRESULT, *answer);
     return TRUE;

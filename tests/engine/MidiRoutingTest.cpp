@@ -1,5 +1,7 @@
 #include "EngineTestSupport.h"
 
+#include <atomic>
+#include <thread>
 #include <tuple>
 
 namespace {
@@ -148,6 +150,39 @@ TEST_F(MidiRoutingTest, AnInputThatFailsIsSwitchedOff) {
     EXPECT_FALSE(engine.startMidi());
     EXPECT_FALSE(settings->midiDevices[1]->active);
     EXPECT_EQ(midi.opened.size(), 1u);
+}
+
+// The Midi Settings dialog changes an input's options on the window thread
+// while the input's MIDI thread routes messages through them.
+TEST_F(MidiRoutingTest, OptionsChangeWhileTheInputRoutes) {
+    keys().sync = true;
+    ASSERT_TRUE(engine.startMidi());
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread midiThread([&] {
+        while (!stop.load()) {
+            for (const Bytes& m : {Bytes{0x90, 60, 100}, Bytes{0xB0, 1, 5}, Bytes{0xC0, 1, 0},
+                                   Bytes{0xFA, 0, 0}, Bytes{0xF8, 0, 0}})
+                midi.receive(static_cast<uint8_t>(std::get<0>(m)),
+                             static_cast<uint8_t>(std::get<1>(m)), 0);
+            rounds.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    for (int change = 0; change < 2000 || rounds.load(std::memory_order_relaxed) < 2; ++change) {
+        const bool on = change % 2 == 0;
+        MidiDeviceSettings& d = keys();
+        writeSharedOption(d.channel, on ? 1 : 0);
+        writeSharedOption(d.filterCCMessages, on);
+        writeSharedOption(d.filterProgramChanges, !on);
+        writeSharedOption(d.keyboardRangeLeft, on ? 36 : 0);
+        writeSharedOption(d.keyboardRangeRight, on ? 96 : 127);
+        writeSharedOption(d.sync, change % 3 != 0);
+        writeSharedOption(d.syncWhilePlaying, on);
+        writeSharedOption(d.delay, change % 50);
+    }
+    stop.store(true);
+    midiThread.join();
+    engine.stopMidi();
 }
 
 class SilentPluginTest : public EngineTest {
