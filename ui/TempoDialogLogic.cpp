@@ -1,5 +1,7 @@
 #include "TempoDialogLogic.h"
 
+#include "MidiSettingsLogic.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -58,10 +60,7 @@ std::string learnedMessageText(uint8_t status, uint8_t data1) {
 }
 
 std::string noteName(int note) {
-    static const char* const names[12] = {"C",  "C#", "D",  "D#", "E",  "F",
-                                          "F#", "G",  "G#", "A",  "A#", "B"};
-    note = std::clamp(note, 0, 127);
-    return names[note % 12] + std::to_string(note / 12 - 2);
+    return midiNoteName(std::clamp(note, 0, 127));
 }
 
 // The first click has no interval; an interval that cannot be measured (a
