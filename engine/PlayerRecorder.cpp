@@ -124,8 +124,9 @@ bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
             return false;
         recordLeft.reset();
         recordRight.reset();
+        // A chosen length is recorded whole; without one, 300 seconds.
         const auto limit = static_cast<uint32_t>(settings->outputDevice->sampleRate) * 300u;
-        recordCapacity = maxFrames == 0 ? limit : std::min(maxFrames, limit);
+        recordCapacity = maxFrames == 0 ? limit : maxFrames;
         recordedFrames.store(0);
         recordLeft.reset(new (std::nothrow) float[recordCapacity]);
         recordRight.reset(new (std::nothrow) float[recordCapacity]);
@@ -134,6 +135,10 @@ bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
             recordCapacity = 0;
             return false;
         }
+    } else {
+        // The caller reads the take once this returns: no cycle may still
+        // be adding to it.
+        return stopRecorderOutsideCycle();
     }
     recorderState.store(state);
     return true;
