@@ -252,6 +252,53 @@ TEST_F(AudioFileDlgWine, ClosingWhileRecordingOffersTheTakeAndStopsTheRecorder) 
     EXPECT_GT(take.left.size(), 4800u);
 }
 
+// The platform's own boxes: the question is answered Yes and a name that
+// does not exist yet is typed into the real "Save As" dialog, which must
+// take it.
+TEST_F(AudioFileDlgWine, RealSaveDialogTakesANewName) {
+    if (!audioRunning())
+        GTEST_SKIP() << "no audio endpoint in this environment";
+    const std::string saved = binFolder() + "player-new-name.wav";
+    DeleteFileA(saved.c_str());
+    AudioFileDlg* dialog = openPlayer();
+    ASSERT_NE(dialog, nullptr);
+    click(IDC_RECORDER_RECORD);
+    ASSERT_TRUE(pumpUntil([&] { return engine().recordedFrames.load() > 2400; }));
+
+    std::atomic<bool> answered{false};
+    std::atomic<int> namesTyped{0};
+    std::atomic<bool> stopped{false};
+    std::thread user([&] {
+        for (int round = 0; round < 12000 && !stopped; ++round) {
+            HWND question = FindWindowA("#32770", kPlayerCaption);
+            if (question != nullptr && !answered && GetDlgItem(question, IDYES) != nullptr) {
+                answered = true;
+                PostMessageA(question, WM_COMMAND, IDYES, 0);
+            }
+            HWND save = FindWindowA("#32770", "Save As");
+            HWND name = save != nullptr ? GetDlgItem(save, 0x480) : nullptr; // edt1
+            if (name == nullptr && save != nullptr)
+                name = GetDlgItem(save, 0x47c); // cmb13
+            if (name != nullptr && IsWindowVisible(save)) {
+                // A refused name leaves the dialog open: give up after a few.
+                const int typed = ++namesTyped;
+                SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(saved.c_str()));
+                PostMessageA(save, WM_COMMAND, typed > 3 ? IDCANCEL : IDOK, 0);
+                Sleep(500);
+            }
+            Sleep(5);
+        }
+    });
+    click(IDC_RECORDER_RECORD); // stops: the question, then the save dialog
+    stopped = true;
+    user.join();
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(namesTyped.load(), 1);
+    EXPECT_FALSE(dialog->isRecording());
+    const Samples take = readFile(saved);
+    EXPECT_GT(take.left.size(), 2400u);
+}
+
 // The folder's own listing order decides; other files, folders and a file
 // that fails to load are passed over, and both ends wrap.
 TEST_F(AudioFileDlgWine, SteppingThroughAFolderSkipsAndWraps) {
@@ -312,6 +359,15 @@ TEST_F(AudioFileDlgWine, SteppingThroughAFolderSkipsAndWraps) {
     click(IDC_PLAYER_PREVIOUS);
     EXPECT_EQ(dialog->currentFile(), folder + order[order.size() - 2]);
     EXPECT_TRUE(messages.empty()) << "stepping shows no message";
+
+    useAnswers();
+    answers.paths = {folder + "broken.wav"};
+    click(IDC_PLAYER_LOAD);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, kLoadSampleFailedText);
+    EXPECT_EQ(messages[0].caption, "Error");
+    EXPECT_EQ(text(IDC_PLAYER_FILENAME), "");
+    EXPECT_EQ(dialog->currentFile(), folder + "broken.wav");
 }
 
 TEST_F(AudioFileDlgWine, WindowPositionIsClampedAndRememberedAndPictured) {
