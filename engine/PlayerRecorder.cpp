@@ -120,6 +120,7 @@ bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
     if (settings == nullptr || settings->outputDevice == nullptr)
         return false;
     if (state > 0) {
+        recorderOutOfMemory = false;
         if (!stopRecorderOutsideCycle())
             return false;
         recordLeft.reset();
@@ -133,6 +134,7 @@ bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
         if (!recordLeft || !recordRight) {
             freeRecorderBuffers();
             recordCapacity = 0;
+            recorderOutOfMemory = true;
             return false;
         }
     } else {

@@ -376,21 +376,34 @@ void AudioFileDlg::startRecording(bool fromPlayer) {
     const RecorderRequest request = recorderRequest(start);
     maxFrames = request.maxFrames;
     if (!engine.setRecorderState(request.mode, maxFrames)) {
-        // The take's arrays could not be had: nothing records.
+        // Nothing records: the take's arrays could not be had, or a cycle
+        // that never ended still holds the old ones.
         recording = false;
-        showUserMessage(handle(), kRecordingMemoryText, kErrorCaption);
+        showUserMessage(
+            handle(), engine.recorderOutOfMemory ? kRecordingMemoryText : kRecorderStartFailedText,
+            kErrorCaption);
         return;
     }
     setControlText(IDC_RECORDER_RECORD, request.mode == 2 ? "Waiting" : "Stop Recording");
 }
 
+// The question and the Save As dialog run message loops of their own: the
+// timer's ticks there must not stop the take a second time and free it.
 void AudioFileDlg::stopRecording() {
+    if (offering)
+        return;
     const bool stopped = engine.setRecorderState(0, 0);
     const uint32_t frames = engine.recordedFrames.load();
-    if (!stopped)
-        return; // a cycle may still write the take
-    if (frames > 0 && engine.recordLeft && engine.recordRight)
+    if (!stopped) {
+        // A cycle may still write the take: it is kept, not read.
+        showUserMessage(handle(), kRecorderStopFailedText, kErrorCaption);
+        return;
+    }
+    if (frames > 0 && engine.recordLeft && engine.recordRight) {
+        offering = true;
         offerToSave(frames);
+        offering = false;
+    }
     engine.freeRecorderBuffers();
 }
 
@@ -453,6 +466,8 @@ std::optional<INT_PTR> AudioFileDlg::onMessage(UINT message, WPARAM wParam, LPAR
 // The engine stops an unlooped file and a full take itself; the tick only
 // brings the window up to date, up to one period late.
 void AudioFileDlg::onTimer() {
+    if (offering)
+        return;
     const double rate = engineRate();
     if (playing) {
         if (engine.playerState.load() == 1)

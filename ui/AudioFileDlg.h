@@ -19,6 +19,8 @@ constexpr const char* kSaveRecordingQuestion = "Would you like to save the recor
 constexpr const char* kSaveRecordingFailedText = "Error saving recording to file!";
 constexpr const char* kRecordingMemoryText =
     "Not enough memory to record this length! Choose a shorter one.";
+constexpr const char* kRecorderStartFailedText = "Couldn't start the recorder!";
+constexpr const char* kRecorderStopFailedText = "Couldn't stop the recorder!";
 constexpr const char* kPlayerCaption = "Kestrune";
 
 // Tests answer the file dialogs and the save question instead of the user.
@@ -80,6 +82,7 @@ private:
     bool isInstrument;
     bool playing = false;
     bool recording = false;
+    bool offering = false; // the take is being offered for saving
     bool detectTempo = false;
     bool loop = false;
     bool startOnMidi = false;

@@ -162,6 +162,9 @@ TEST_F(PlayerRecorderTest, StoppingTheRecorderWaitsForACycleStillInside) {
     engine.inCycle = true; // a cycle that never ends, as a hung plug-in leaves it
     EXPECT_FALSE(engine.setRecorderState(0, 0));
     EXPECT_EQ(engine.recorderState.load(), 0);
+    engine.inCycle = true;
+    EXPECT_FALSE(engine.setRecorderState(1, 1000)) << "no new take over arrays in use";
+    EXPECT_FALSE(engine.recorderOutOfMemory) << "the window tells a hung cycle apart";
     engine.inCycle = false;
     EXPECT_TRUE(engine.setRecorderState(0, 0));
     EXPECT_EQ(engine.recordedFrames.load(), 64u);
