@@ -72,6 +72,7 @@ struct Answers {
     size_t nextPath = 0;
     bool saveAnswer = true;
     int questions = 0;
+    std::function<void()> whileAsking; // runs inside the question's own loop
 };
 
 bool chooseFromAnswers(bool, std::string& path, void* user) {
@@ -85,6 +86,8 @@ bool chooseFromAnswers(bool, std::string& path, void* user) {
 bool answerQuestion(const char*, const char*, void* user) {
     auto* answers = static_cast<Answers*>(user);
     ++answers->questions;
+    if (answers->whileAsking)
+        answers->whileAsking();
     return answers->saveAnswer;
 }
 
@@ -92,7 +95,8 @@ class AudioFileDlgWine : public ::testing::Test {
 protected:
     void SetUp() override {
         std::ofstream control(binFolder() + "ksfile-devices.conf", std::ios::trunc);
-        control << "playback.file " << unixPath(binFolder() + "player-render.raw") << "\n";
+        control << "playback.file " << unixPath(binFolder() + "player-render.raw") << "\n"
+                << deviceLines;
         control.close();
         RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Kestrune\\KsTestEffect");
         setUserMessageSink(collectMessage, &messages);
@@ -167,6 +171,7 @@ protected:
     KsVSTHostInterface& engine() { return window->hostEngine(); }
     HostSettings& settings() { return *window->settings(); }
 
+    std::string deviceLines; // more device settings, set before SetUp
     std::vector<Shown> messages;
     Answers answers;
     std::unique_ptr<CKsVSTHostDlg> window;
@@ -175,8 +180,7 @@ protected:
 // Option 3 starts the recorder with the player and stops it with the
 // file's end; the take, saved as 16-bit WAV, is the file itself.
 TEST_F(AudioFileDlgWine, PlayedFileIsRecordedThroughTheEffectAndSaved) {
-    if (!audioRunning())
-        GTEST_SKIP() << "no audio endpoint in this environment";
+    ASSERT_TRUE(audioRunning());
     const std::string input = soxFile("wav-s16-stereo-48k.wav");
     const std::string saved = binFolder() + "player-take.wav";
     DeleteFileA(saved.c_str());
@@ -224,8 +228,7 @@ TEST_F(AudioFileDlgWine, PlayedFileIsRecordedThroughTheEffectAndSaved) {
 // Closing offers the running take and stops the recorder: a recorder left
 // running would write into arrays the next take frees.
 TEST_F(AudioFileDlgWine, ClosingWhileRecordingOffersTheTakeAndStopsTheRecorder) {
-    if (!audioRunning())
-        GTEST_SKIP() << "no audio endpoint in this environment";
+    ASSERT_TRUE(audioRunning());
     useAnswers();
     const std::string saved = binFolder() + "player-closed-take.wav";
     DeleteFileA(saved.c_str());
@@ -252,12 +255,74 @@ TEST_F(AudioFileDlgWine, ClosingWhileRecordingOffersTheTakeAndStopsTheRecorder) 
     EXPECT_GT(take.left.size(), 4800u);
 }
 
+// A device slower than the file: the player stops at the file's end in
+// device frames, and that is the take's length.
+class AudioFileDlgWineAt44k : public AudioFileDlgWine {
+protected:
+    void SetUp() override {
+        deviceLines = "playback.rate 44100\n";
+        AudioFileDlgWine::SetUp();
+    }
+};
+
+TEST_F(AudioFileDlgWineAt44k, PlayerStopsAtTheFileEndInDeviceFrames) {
+    ASSERT_TRUE(audioRunning());
+    ASSERT_EQ(settings().outputDevice->sampleRate, 44100.0);
+    settings().samplePath = soxFile("wav-s16-stereo-48k.wav");
+    settings().sampleLooped = false;
+    settings().sampleRecordOption = 3;
+    useAnswers();
+    answers.saveAnswer = false;
+    AudioFileDlg* dialog = openPlayer();
+    ASSERT_NE(dialog, nullptr);
+    const size_t fileFrames = readFile(settings().samplePath).left.size();
+    ASSERT_GT(fileFrames, 0u);
+    click(IDC_PLAYER_PLAY);
+    ASSERT_TRUE(dialog->isRecording());
+    const uint32_t fileEnd = static_cast<uint32_t>(fileFrames * 44100 / 48000);
+    EXPECT_EQ(dialog->maxRecordFrames(), fileEnd);
+    ASSERT_TRUE(pumpUntil([&] { return !dialog->isPlaying(); }));
+    EXPECT_GE(engine().playedFrames.load(), fileEnd);
+    EXPECT_EQ(answers.questions, 1);
+    EXPECT_EQ(engine().recorderState.load(), 0);
+}
+
+// The file ends while the question from closing is open: the timer's ticks
+// inside the question's loop must not stop the take again and free it.
+TEST_F(AudioFileDlgWine, FileEndingDuringTheCloseQuestionOffersTheTakeOnce) {
+    ASSERT_TRUE(audioRunning());
+    const std::string saved = binFolder() + "player-close-at-end.wav";
+    DeleteFileA(saved.c_str());
+    settings().samplePath = soxFile("wav-s16-stereo-48k.wav");
+    settings().sampleLooped = false;
+    settings().sampleRecordOption = 3;
+    useAnswers();
+    answers.paths = {saved};
+    AudioFileDlg* dialog = openPlayer();
+    ASSERT_NE(dialog, nullptr);
+    click(IDC_PLAYER_PLAY);
+    ASSERT_TRUE(dialog->isRecording());
+    for (int wait = 0; wait < 4000 && engine().recordedFrames.load() == 0; ++wait)
+        Sleep(1); // no pumping: no tick may stop the player before the close
+    ASSERT_GT(engine().recordedFrames.load(), 0u);
+    const uint32_t fileEnd = dialog->maxRecordFrames();
+    answers.whileAsking = [&] {
+        for (int wait = 0; wait < 4000 && engine().playedFrames.load() < fileEnd; ++wait)
+            Sleep(1);
+        tick();
+    };
+    closePlayer();
+    EXPECT_EQ(answers.questions, 1);
+    EXPECT_EQ(engine().recorderState.load(), 0);
+    EXPECT_FALSE(engine().recordLeft);
+    EXPECT_GT(readFile(saved).left.size(), 0u);
+}
+
 // The platform's own boxes: the question is answered Yes and a name that
 // does not exist yet is typed into the real "Save As" dialog, which must
 // take it.
 TEST_F(AudioFileDlgWine, RealSaveDialogTakesANewName) {
-    if (!audioRunning())
-        GTEST_SKIP() << "no audio endpoint in this environment";
+    ASSERT_TRUE(audioRunning());
     const std::string saved = binFolder() + "player-new-name.wav";
     DeleteFileA(saved.c_str());
     AudioFileDlg* dialog = openPlayer();
