@@ -74,6 +74,7 @@ public:
     std::unique_ptr<float[]> recordLeft;
     std::unique_ptr<float[]> recordRight;
     uint32_t recordCapacity = 0;
+    bool recorderOutOfMemory = false; // why the last start failed, if it did
     std::atomic<uint32_t> recordedFrames{0};
 
     // Player.

@@ -120,20 +120,27 @@ bool KsVSTHostInterface::setRecorderState(int32_t state, uint32_t maxFrames) {
     if (settings == nullptr || settings->outputDevice == nullptr)
         return false;
     if (state > 0) {
+        recorderOutOfMemory = false;
         if (!stopRecorderOutsideCycle())
             return false;
         recordLeft.reset();
         recordRight.reset();
+        // A chosen length is recorded whole; without one, 300 seconds.
         const auto limit = static_cast<uint32_t>(settings->outputDevice->sampleRate) * 300u;
-        recordCapacity = maxFrames == 0 ? limit : std::min(maxFrames, limit);
+        recordCapacity = maxFrames == 0 ? limit : maxFrames;
         recordedFrames.store(0);
         recordLeft.reset(new (std::nothrow) float[recordCapacity]);
         recordRight.reset(new (std::nothrow) float[recordCapacity]);
         if (!recordLeft || !recordRight) {
             freeRecorderBuffers();
             recordCapacity = 0;
+            recorderOutOfMemory = true;
             return false;
         }
+    } else {
+        // The caller reads the take once this returns: no cycle may still
+        // be adding to it.
+        return stopRecorderOutsideCycle();
     }
     recorderState.store(state);
     return true;

@@ -28,6 +28,7 @@ public:
     PluginWindow& editorWindow() { return pluginWindow; }
     bool vendorMatches() const { return vendorMatch; }
     Dialog* midiSettingsDialog() const { return midiSettingsDlg; }
+    Dialog* audioPlayer() { return audioFileDlg; }
     // The menu's action for a command id, as the menu or a shortcut runs it.
     void runCommand(int commandId) override;
     // The resize operation the plug-in reaches through its host record.

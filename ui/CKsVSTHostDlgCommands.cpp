@@ -1,5 +1,6 @@
 // The main window's commands, keys, painting and shutdown.
 
+#include "AudioFileDlg.h"
 #include "CHostAbout.h"
 #include "CKsVSTHostDlg.h"
 #include "CPropAudioDevicesDlg.h"
@@ -119,6 +120,17 @@ void CKsVSTHostDlg::openTempo() {
 }
 
 void CKsVSTHostDlg::openAudioPlayer() {
+    if (audioFileDlg == nullptr && hostSettings != nullptr) {
+        const bool instrument =
+            hostLib.effect != nullptr && (hostLib.effect->flags & effFlagsIsSynth) != 0;
+        // The dialog deletes itself when its window goes, clearing this pointer.
+        auto* dialog = new AudioFileDlg(engine, *hostSettings, instrument, audioFileDlg);
+        audioFileDlg = dialog;
+        if (!dialog->createModeless(handle()) && audioFileDlg == dialog) {
+            audioFileDlg = nullptr;
+            delete dialog;
+        }
+    }
     if (audioFileDlg != nullptr)
         ShowWindow(audioFileDlg->handle(), SW_SHOW);
 }

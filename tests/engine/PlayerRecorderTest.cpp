@@ -83,12 +83,13 @@ TEST_F(PlayerRecorderTest, ArmedPlayerStartsOnTheFirstDeliveredEvent) {
     EXPECT_EQ(engine.ppqPos.load(), 64.0 * 2.0 / 48000.0) << "restarted from 0 in that cycle";
 }
 
-TEST_F(PlayerRecorderTest, RecorderCapsAt300SecondsAndStopsAtFull) {
+TEST_F(PlayerRecorderTest, RecorderTakesTheChosenLengthOr300SecondsAndStopsAtFull) {
     settings->outputDevice->sampleRate = 44100.0;
     ASSERT_TRUE(engine.setRecorderState(1, 0));
     EXPECT_EQ(engine.recordCapacity, 13230000u);
-    ASSERT_TRUE(engine.setRecorderState(1, 20000000));
-    EXPECT_EQ(engine.recordCapacity, 13230000u);
+    // 16 minutes at 44100 Hz: the whole length, not 300 seconds of it.
+    ASSERT_TRUE(engine.setRecorderState(1, 960u * 44100u));
+    EXPECT_EQ(engine.recordCapacity, 960u * 44100u);
     ASSERT_TRUE(engine.setRecorderState(1, 100));
     EXPECT_EQ(engine.recordCapacity, 100u);
     asio->runBlocks(1, 0.25f);
@@ -151,6 +152,22 @@ TEST_F(PlayerRecorderTest, FreeingWhilePlayingOrArmedNeverLeavesACycleWithoutArr
     EXPECT_EQ(heard()[0], 0.25f);
     EXPECT_EQ(engine.playerState.load(), 0);
     EXPECT_EQ(engine.recorderState.load(), 1) << "the armed recorder starts";
+}
+
+// The caller owns the take once the stop returns true, so the stop first
+// sees every cycle that may still write it end.
+TEST_F(PlayerRecorderTest, StoppingTheRecorderWaitsForACycleStillInside) {
+    ASSERT_TRUE(engine.setRecorderState(1, 1000));
+    asio->runBlocks(1);
+    engine.inCycle = true; // a cycle that never ends, as a hung plug-in leaves it
+    EXPECT_FALSE(engine.setRecorderState(0, 0));
+    EXPECT_EQ(engine.recorderState.load(), 0);
+    engine.inCycle = true;
+    EXPECT_FALSE(engine.setRecorderState(1, 1000)) << "no new take over arrays in use";
+    EXPECT_FALSE(engine.recorderOutOfMemory) << "the window tells a hung cycle apart";
+    engine.inCycle = false;
+    EXPECT_TRUE(engine.setRecorderState(0, 0));
+    EXPECT_EQ(engine.recordedFrames.load(), 64u);
 }
 
 TEST_F(PlayerRecorderTest, WithoutAnOutputNothingStarts) {
