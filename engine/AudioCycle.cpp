@@ -248,7 +248,10 @@ void KsVSTHostInterface::runStreamThread(std::shared_ptr<StreamLink> link, KsAud
     if (driver != nullptr) {
         driver->watchStopRequest(&link->ending);
         driver->start(input, output, streamCycle, link.get());
-        driver->watchStopRequest(nullptr);
+        // A thread left behind touches nothing of its owner's any more: the
+        // drivers may be gone with the engine.
+        if (link->state.load() != StreamLink::abandoned)
+            driver->watchStopRequest(nullptr);
     }
     int expected = StreamLink::live;
     if (link->state.compare_exchange_strong(expected, StreamLink::ended))
