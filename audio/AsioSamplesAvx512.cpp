@@ -1,6 +1,7 @@
 // Only intrinsics live in this file (compiled for AVX-512), so no inline
 // function compiled for it can stand in for a plain one elsewhere. The
-// arithmetic is that of the per-sample rule, in the same order.
+// arithmetic is that of the per-sample rule, in the same order, but for the
+// output's fused scaling, which gives the same samples.
 
 #include "AsioSamplesAvx512.h"
 
@@ -59,9 +60,15 @@ inline __m512 twiceClamped(__m512 x) {
     return _mm512_sub_ps(_mm512_abs_ps(_mm512_add_ps(x, c)), _mm512_abs_ps(_mm512_sub_ps(x, c)));
 }
 
+// The multiply and the half-step subtraction are fused into one rounding,
+// which saves one of the eight operations a vector takes and changes no
+// sample: with the 24-bit scale (a power of two) the product is exact, and
+// with the 16-bit one no float of the 2^32 gives another sample (tried when
+// this was written; the tests try both sides of every step and every float
+// up to twice full scale).
 inline __m512i scaledOutput(__m512 x, float scale) {
     return _mm512_cvttps_epi32(
-        _mm512_sub_ps(_mm512_mul_ps(twiceClamped(x), _mm512_set1_ps(scale)), _mm512_set1_ps(0.5f)));
+        _mm512_fmadd_ps(twiceClamped(x), _mm512_set1_ps(scale), _mm512_set1_ps(-0.5f)));
 }
 
 // The 32-bit layouts: left shift for positive `shift`, arithmetic right

@@ -676,6 +676,73 @@ INSTANTIATE_TEST_SUITE_P(AllHandled, AsioSampleTypes, testing::ValuesIn(typeTabl
                              return "type" + std::to_string(info.param.type);
                          });
 
+// Floats in order of value, as consecutive integers (so +0 and -0 are one).
+int64_t floatOrder(float x) {
+    const auto u = std::bit_cast<uint32_t>(x);
+    return u >> 31 ? -int64_t(u & 0x7FFFFFFF) : int64_t(u);
+}
+float floatAt(int64_t order) {
+    return order < 0 ? -std::bit_cast<float>(uint32_t(-order))
+                     : std::bit_cast<float>(uint32_t(order));
+}
+
+int32_t rule16(float x) {
+    unsigned char stored[2];
+    ruleToAsio(rowOfType(ASIOSTInt16LSB), x, stored);
+    return int16_t(stored[0] | stored[1] << 8);
+}
+
+// The first float of [-c, c] at which the per-sample rule reaches `step`.
+int64_t firstReaching(int32_t step) {
+    int64_t low = floatOrder(-kClamped), high = floatOrder(kClamped);
+    while (low < high) {
+        const int64_t mid = low + (high - low) / 2;
+        if (rule16(floatAt(mid)) >= step)
+            high = mid;
+        else
+            low = mid + 1;
+    }
+    return low;
+}
+
+// The 16-bit writers may round differently from the rule's two steps as
+// long as no sample changes. Between -c and c both are monotonic, so they
+// agree everywhere there when they agree on both sides of every step the
+// rule takes; beyond it (up to twice full scale) every float is tried.
+TEST(AsioSamples, SixteenBitOutputTakesEveryStepWhereTheRuleDoes) {
+    std::vector<float> values;
+    for (int32_t step = -32767; step <= 32767; ++step) {
+        const int64_t first = firstReaching(step);
+        values.push_back(floatAt(first));
+        values.push_back(floatAt(first - 1));
+    }
+    for (int64_t at = floatOrder(1.0f); at <= floatOrder(2.0f); ++at) {
+        values.push_back(floatAt(at));
+        values.push_back(-floatAt(at));
+    }
+    std::vector<int16_t> want(values.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        want[i] = int16_t(rule16(values[i]));
+    for (const int32_t type : {ASIOSTInt16LSB, ASIOSTInt16MSB}) {
+        for (const StepTier& tier : kTiers) {
+            TierScope scope(tier);
+            if (!scope.runs())
+                continue;
+            std::vector<unsigned char> got(values.size() * 2);
+            ASSERT_TRUE(floatToAsio(type, values.data(), got.data(), uint32_t(values.size())));
+            for (size_t i = 0; i < values.size(); ++i) {
+                const int16_t sample = type == ASIOSTInt16LSB
+                                           ? int16_t(got[2 * i] | got[2 * i + 1] << 8)
+                                           : int16_t(got[2 * i] << 8 | got[2 * i + 1]);
+                ASSERT_EQ(sample, want[i])
+                    << tier.name << ", type " << type << ", " << values[i] << " (bits " << std::hex
+                    << std::bit_cast<uint32_t>(values[i]) << ")";
+            }
+        }
+    }
+    skipWidthsNotRun();
+}
+
 TEST(AsioSamples, IntegerInputStandsForHalfAStepAboveItsValue) {
     const int16_t in16[] = {-32768, 32767, 0};
     std::vector<float> out(3);
