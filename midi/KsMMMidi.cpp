@@ -111,6 +111,7 @@ void KsMMMidi::closeInput(OpenInput& input) {
     midiInReset(handle);
     if (midiInClose(handle) != MMSYSERR_NOERROR || !waitForCloseNotice(*input.context) ||
         !deliveriesStopped || !stopDeliveries(*input.context, kDeliveryWaitMs)) {
+        abandonInput(*input.context);
         (void)input.context.release(); // the system may still call with it
         return;
     }

@@ -61,7 +61,21 @@ bool stopDeliveries(MidiInputContext& input, int waitMs) {
 }
 
 void deliverCloseNotice(MidiInputContext& input) {
-    if (input.callback != nullptr)
+    input.deliveriesInside.fetch_add(1);
+    if (!input.abandoned.load() && input.callback != nullptr)
         input.callback(MidiMessage{}, input.userData);
+    input.deliveriesInside.fetch_sub(1);
     input.closeNoticed.store(true, std::memory_order_release);
+}
+
+// Raising the flag before counting the deliveries inside (and they count
+// themselves in before reading it) means each late delivery either sees the
+// flag or is waited for. The wait has no limit: the callbacks are the
+// caller's own and never block, while freeing their user data under one that
+// still runs would be worse than any wait.
+void abandonInput(MidiInputContext& input) {
+    input.closing.store(true);
+    input.abandoned.store(true);
+    while (input.deliveriesInside.load() != 0)
+        platform::sleepMs(1);
 }

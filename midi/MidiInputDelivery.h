@@ -46,6 +46,9 @@ struct MidiInputContext {
     // Raised as the last step of the close notice: from then on no delivery
     // of this input touches the context.
     std::atomic<bool> closeNoticed{false};
+    // Raised when the driver stops waiting for the close notice: one coming
+    // later reaches no callback (whose user data may be gone by then).
+    std::atomic<bool> abandoned{false};
 };
 
 // A short message as winmm packs it, read at counter value `now`.
@@ -53,5 +56,10 @@ void deliverShortMessage(MidiInputContext& input, uint32_t packed, int64_t now);
 // Driver, before closing the input: no delivery reaches the callback once
 // this has returned true (false: one was still running after `waitMs`).
 bool stopDeliveries(MidiInputContext& input, int waitMs);
-// The input has been closed: one callback with `status` 0.
+// The input has been closed: one callback with `status` 0, unless the
+// driver has abandoned the input.
 void deliverCloseNotice(MidiInputContext& input);
+// Driver, when the close notice did not come or a delivery would not end:
+// returns once no callback of this input runs, and none runs afterwards.
+// The context must stay allocated, since the system may still call with it.
+void abandonInput(MidiInputContext& input);

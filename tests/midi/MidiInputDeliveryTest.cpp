@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -177,4 +178,34 @@ TEST(MidiInputDelivery, ClockTimingStartsAgainAfterTransportMessages) {
         EXPECT_EQ(r.messages[2].clockIntervalMs, 0.0) << std::hex << int(transport);
         EXPECT_DOUBLE_EQ(r.messages[3].clockIntervalMs, 20.0) << std::hex << int(transport);
     }
+}
+
+// The driver gave up waiting for a close notice and its caller frees the
+// callback's user data: a notice running at that moment is waited for, and
+// one coming later reaches no callback.
+TEST(MidiInputDelivery, AnAbandonedInputCallsBackNoMore) {
+    MidiArrivalTimer timer(kPerSecond);
+    struct Slow {
+        std::atomic<bool> inside{false};
+        std::atomic<bool> finished{false};
+        std::atomic<int> notices{0};
+    } slow;
+    MidiInputContext input(
+        [](const MidiMessage&, void* user) {
+            auto* s = static_cast<Slow*>(user);
+            s->notices.fetch_add(1);
+            s->inside.store(true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            s->finished.store(true);
+        },
+        &slow, timer);
+    std::thread system([&] { deliverCloseNotice(input); });
+    while (!slow.inside.load())
+        std::this_thread::yield();
+    abandonInput(input);
+    EXPECT_TRUE(slow.finished.load());
+    system.join();
+    deliverCloseNotice(input);
+    deliverShortMessage(input, packed(0x90, 60, 100), atMs(0));
+    EXPECT_EQ(slow.notices.load(), 1);
 }

@@ -27,7 +27,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr const char* kKey = "Software\\Kestrune\\Virtual MIDI";
-constexpr DWORD kPatienceMs = 5000; // how long an expected delivery may take at most
+constexpr DWORD kPatienceMs = 5000;   // how long an expected delivery may take at most
+constexpr DWORD kLateNoticeMs = 5500; // the virtual driver's "LateCloseNotice"
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -54,7 +55,8 @@ public:
         WSACleanup();
     }
     static void clearRefusals() {
-        for (const char* name : {"FailInputOpen", "FailInputStart", "FailOutputOpen"})
+        for (const char* name :
+             {"FailInputOpen", "FailInputStart", "FailOutputOpen", "LateCloseNotice"})
             refuse(name, 0);
     }
     bool installed() const { return !folder.empty(); }
@@ -274,6 +276,20 @@ TEST_F(VirtualMidiTest, NothingArrivesAfterCloseReturns) {
     EXPECT_EQ(r.afterClose.load(), 0);
     EXPECT_EQ(r.count.load(), atClose);
     EXPECT_EQ(r.closeNotices.load(), 2);
+}
+
+// A close notice that comes after the driver stopped waiting for it finds
+// the caller's user data gone: it must reach no callback.
+TEST_F(VirtualMidiTest, ACloseNoticeTooLateReachesNoCallback) {
+    Recorder r;
+    ASSERT_TRUE(midi->open(&device("KsVirtual In 1"), nullptr, Recorder::callback, &r));
+    VirtualMidi::refuse("LateCloseNotice", 1);
+    const DWORD start = GetTickCount();
+    midi->close();
+    r.closeReturned.store(true);
+    Sleep(kLateNoticeMs + 1000 - std::min<DWORD>(GetTickCount() - start, kLateNoticeMs));
+    EXPECT_EQ(r.closeNotices.load(), 0);
+    EXPECT_EQ(r.afterClose.load(), 0);
 }
 
 // An input that opens but cannot start is closed at once: its close notice

@@ -14,7 +14,9 @@
 // - output N appends the bytes of every short message sent to it to
 //   "outN.mid".
 // DWORD values "FailInputOpen", "FailInputStart" and "FailOutputOpen" of the
-// same key are bit masks (bit 0 = device 1) of devices that refuse.
+// same key are bit masks (bit 0 = device 1) of devices that refuse;
+// "LateCloseNotice" is one of inputs whose close notice comes 5.5 s after
+// the close, from a thread of the driver's own.
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -199,6 +201,16 @@ DWORD openInput(UINT id, DWORD_PTR description, DWORD_PTR flags) {
     return MMSYSERR_NOERROR;
 }
 
+constexpr DWORD kLateCloseNoticeMs = 5500;
+
+DWORD WINAPI noticeCloseLate(void* parameter) {
+    const auto* client = static_cast<const Client*>(parameter);
+    Sleep(kLateCloseNoticeMs);
+    client->notify(MIM_CLOSE);
+    delete client;
+    return 0;
+}
+
 // Every delivery has ended before the close notice goes out.
 DWORD closeInput(UINT id) {
     Input& input = inputs[id];
@@ -215,6 +227,14 @@ DWORD closeInput(UINT id) {
     input.socket = INVALID_SOCKET;
     DeleteFileW(folderPath(L"in" + std::to_wstring(id + 1) + L".port").c_str());
     input.open.store(false);
+    if (refuses(L"LateCloseNotice", id)) {
+        auto* client = new Client(input.client);
+        if (HANDLE late = CreateThread(nullptr, 0, noticeCloseLate, client, 0, nullptr))
+            CloseHandle(late);
+        else
+            delete client;
+        return MMSYSERR_NOERROR;
+    }
     input.client.notify(MIM_CLOSE);
     return MMSYSERR_NOERROR;
 }
