@@ -218,27 +218,27 @@ void CPropAudioDevicesDlg::channelSelected(int listId) {
 void CPropAudioDevicesDlg::samplesArrow(int proposedChange) {
     readFields();
     outputSamples = samplesAfterArrow(outputSamples, proposedChange);
-    if (AudioDeviceSettings* device = selectedDevice(IDC_AUDIO_OUTPUTDEVICE)) {
-        outputMs = latencyMsFromSamples(outputSamples, device->sampleRate);
-        device->bufferSize = outputSamples;
-    }
-    showFields();
-    enable(IDC_AUDIO_APPLY, true);
+    takeOutputSamples();
 }
 
 void CPropAudioDevicesDlg::msArrow(int proposedChange) {
     readFields();
     outputMs = msAfterArrow(outputMs, proposedChange);
-    AudioDeviceSettings* device = selectedDevice(IDC_AUDIO_OUTPUTDEVICE);
-    probe(device);
-    if (device != nullptr)
-        setOutputSamples(device, latencySamplesFromMs(outputMs, device->sampleRate));
-    showFields();
-    enable(IDC_AUDIO_APPLY, true);
+    takeOutputMs();
 }
 
 void CPropAudioDevicesDlg::samplesTyped() {
     readFields();
+    takeOutputSamples();
+}
+
+void CPropAudioDevicesDlg::msTyped() {
+    readFields();
+    takeOutputMs();
+}
+
+// The samples field becomes the output's buffer size; the ms field follows.
+void CPropAudioDevicesDlg::takeOutputSamples() {
     if (AudioDeviceSettings* device = selectedDevice(IDC_AUDIO_OUTPUTDEVICE)) {
         outputMs = latencyMsFromSamples(outputSamples, device->sampleRate);
         device->bufferSize = outputSamples;
@@ -247,8 +247,8 @@ void CPropAudioDevicesDlg::samplesTyped() {
     enable(IDC_AUDIO_APPLY, true);
 }
 
-void CPropAudioDevicesDlg::msTyped() {
-    readFields();
+// The ms field, at the device's rate, becomes the output's buffer size.
+void CPropAudioDevicesDlg::takeOutputMs() {
     AudioDeviceSettings* device = selectedDevice(IDC_AUDIO_OUTPUTDEVICE);
     probe(device);
     if (device != nullptr)

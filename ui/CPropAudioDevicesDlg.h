@@ -52,6 +52,8 @@ private:
     void msArrow(int proposedChange);
     void samplesTyped();
     void msTyped();
+    void takeOutputSamples();
+    void takeOutputMs();
     void controlPanel();
     void apply();
     void okPressed();
