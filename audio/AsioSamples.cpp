@@ -14,9 +14,10 @@
 #include <emmintrin.h>
 
 // Both targets are x86-64, so SSE2 is always there. Every vector step does
-// the single-precision arithmetic of the per-sample rule in the same order,
-// and the scalar tail uses the same instructions (cvttss2si for truncation),
-// so a block gives the same bits whatever its length.
+// the single-precision arithmetic of the per-sample rule in the same order
+// (but for the fused scaling of the AVX-512 outputs, which gives the same
+// samples), and the scalar tail uses the same instructions (cvttss2si for
+// truncation), so a block gives the same bits whatever its length.
 
 namespace {
 

@@ -103,8 +103,10 @@ bool KsMMMidi::openOutput(const MidiDeviceSettings& device) {
 
 void KsMMMidi::closeInput(OpenInput& input) {
     auto handle = reinterpret_cast<HMIDIIN>(input.handle);
-    // A delivery may run on a thread of the system's own, even past the
-    // close notice: none reaches the engine once this returns.
+    // A delivery may run on a thread of the system's own, even while the
+    // close notice comes: none reaches the engine once this returns. After
+    // its close notice the system calls with the context no more, so it is
+    // freed then; without a notice it is kept.
     constexpr int kDeliveryWaitMs = static_cast<int>(kCloseNoticeWaitMs);
     const bool deliveriesStopped = stopDeliveries(*input.context, kDeliveryWaitMs);
     midiInStop(handle);

@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -27,8 +26,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr const char* kKey = "Software\\Kestrune\\Virtual MIDI";
-constexpr DWORD kPatienceMs = 5000;   // how long an expected delivery may take at most
-constexpr DWORD kLateNoticeMs = 5500; // the virtual driver's "LateCloseNotice"
+constexpr DWORD kPatienceMs = 5000; // how long an expected delivery may take at most
 
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -55,8 +53,8 @@ public:
         WSACleanup();
     }
     static void clearRefusals() {
-        for (const char* name :
-             {"FailInputOpen", "FailInputStart", "FailOutputOpen", "LateCloseNotice"})
+        for (const char* name : {"FailInputOpen", "FailInputStart", "FailOutputOpen",
+                                 "LateCloseNotice", "SendLateCloseNotice", "LateCloseNoticeSent"})
             refuse(name, 0);
     }
     bool installed() const { return !folder.empty(); }
@@ -97,9 +95,15 @@ public:
     };
 
     // Makes the devices of `mask` (bit 0 = device 1) refuse: "FailInputOpen",
-    // "FailInputStart" or "FailOutputOpen".
+    // "FailInputStart", "FailOutputOpen", or hold back their close notice
+    // ("LateCloseNotice") until "SendLateCloseNotice" is set.
     static void refuse(const char* what, DWORD mask) {
         RegSetKeyValueA(HKEY_CURRENT_USER, kKey, what, REG_DWORD, &mask, sizeof mask);
+    }
+    static DWORD setting(const char* name) {
+        DWORD value = 0, size = sizeof value;
+        RegGetValueA(HKEY_CURRENT_USER, kKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
+        return value;
     }
 
     std::string folder;
@@ -284,10 +288,10 @@ TEST_F(VirtualMidiTest, ACloseNoticeTooLateReachesNoCallback) {
     Recorder r;
     ASSERT_TRUE(midi->open(&device("KsVirtual In 1"), nullptr, Recorder::callback, &r));
     VirtualMidi::refuse("LateCloseNotice", 1);
-    const DWORD start = GetTickCount();
     midi->close();
     r.closeReturned.store(true);
-    Sleep(kLateNoticeMs + 1000 - std::min<DWORD>(GetTickCount() - start, kLateNoticeMs));
+    VirtualMidi::refuse("SendLateCloseNotice", 1);
+    ASSERT_TRUE(waitFor([] { return VirtualMidi::setting("LateCloseNoticeSent") != 0; }));
     EXPECT_EQ(r.closeNotices.load(), 0);
     EXPECT_EQ(r.afterClose.load(), 0);
 }

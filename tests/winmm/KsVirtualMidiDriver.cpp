@@ -15,8 +15,9 @@
 //   "outN.mid".
 // DWORD values "FailInputOpen", "FailInputStart" and "FailOutputOpen" of the
 // same key are bit masks (bit 0 = device 1) of devices that refuse;
-// "LateCloseNotice" is one of inputs whose close notice comes 5.5 s after
-// the close, from a thread of the driver's own.
+// "LateCloseNotice" is one of inputs whose close notice waits after the
+// close until "SendLateCloseNotice" is set, then comes from a thread of the
+// driver's own, which sets "LateCloseNoticeSent" after it.
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -201,13 +202,18 @@ DWORD openInput(UINT id, DWORD_PTR description, DWORD_PTR flags) {
     return MMSYSERR_NOERROR;
 }
 
-constexpr DWORD kLateCloseNoticeMs = 5500;
+constexpr DWORD kLateCloseNoticeLimitMs = 60000;
 
 DWORD WINAPI noticeCloseLate(void* parameter) {
     const auto* client = static_cast<const Client*>(parameter);
-    Sleep(kLateCloseNoticeMs);
+    const DWORD start = GetTickCount();
+    while (readSetting(L"SendLateCloseNotice") == 0 &&
+           GetTickCount() - start < kLateCloseNoticeLimitMs)
+        Sleep(10);
     client->notify(MIM_CLOSE);
     delete client;
+    const DWORD sent = 1;
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"LateCloseNoticeSent", REG_DWORD, &sent, sizeof sent);
     return 0;
 }
 
