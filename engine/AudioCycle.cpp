@@ -6,6 +6,7 @@
 #include "MessageBox.h"
 #include "Thread.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -30,6 +31,18 @@ const char* const kBitsMismatch = "Different bit rates for input and output devi
 
 bool isWasapiType(int32_t type) {
     return type == audioDeviceWasapiShared || type == audioDeviceWasapiExclusive;
+}
+
+// More than any device gives (about 1.4 s at 48 kHz): a damaged setting,
+// which would size the plug-in's buffers beyond memory at every start.
+constexpr int32_t kLargestBlockFrames = 1 << 16;
+
+// A block size no device gives, or a rate of 0 or no number (a driver
+// without a clock yet), would reach the plug-in and the host time.
+bool streamable(const AudioDeviceSettings* device) {
+    return device == nullptr ||
+           (device->bufferSize >= 0 && device->bufferSize <= kLargestBlockFrames &&
+            std::isfinite(device->sampleRate) && device->sampleRate > 0.0);
 }
 
 } // namespace
@@ -196,7 +209,7 @@ bool KsVSTHostInterface::openDevicesAndCheckFormats(AudioDeviceSettings*& input,
         platform::showMessage(kBitsMismatch, "Error");
         return false;
     }
-    return true;
+    return streamable(input) && streamable(output);
 }
 
 // Steps 8 to 11: block size and rate for the plug-in, and the host time.

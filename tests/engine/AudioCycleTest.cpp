@@ -1,5 +1,7 @@
 #include "EngineTestSupport.h"
 
+#include <cmath>
+
 namespace {
 
 const char* const kNoInput = "No input device available.\r\nOnly the audio player will work.";
@@ -83,6 +85,30 @@ TEST_F(AudioStartTest, TellsThePluginBlockSizeRateAndStartsIt) {
     EXPECT_EQ(lib.record.timeInfo.sampleRate, 44100.0);
     EXPECT_EQ(lib.record.tempoHook != nullptr, true);
     EXPECT_DOUBLE_EQ(engine.ppqPerSample, 2.0 / 44100.0);
+}
+
+// A damaged buffer size (registry or a typed value) or a driver's rate of 0
+// never reaches the plug-in nor sizes its buffers: the start fails, and the
+// next one with sound values works.
+TEST_F(AudioStartTest, ABlockSizeOrRateNoDeviceGivesDoesNotStart) {
+    useManualDevices();
+    const struct {
+        int32_t frames;
+        double rate;
+    } rows[] = {{INT32_MAX, 48000.0}, {65537, 48000.0},    {-5, 48000.0},
+                {256, 0.0},           {256, std::nan("")}, {256, -44100.0}};
+    for (const auto& row : rows) {
+        for (AudioDeviceSettings* device : {settings->outputDevice, settings->inputDevice}) {
+            const AudioDeviceSettings kept = *device;
+            device->bufferSize = row.frames;
+            device->sampleRate = row.rate;
+            control.clearCalls(lib.effect);
+            EXPECT_FALSE(engine.startAudio()) << row.frames << " frames at " << row.rate;
+            EXPECT_TRUE(callsSince(0).empty()) << row.frames << " frames at " << row.rate;
+            *device = kept;
+        }
+    }
+    EXPECT_TRUE(engine.startAudio());
 }
 
 TEST_F(AudioStartTest, CycleProcessesTheDriversPairInPlace) {
