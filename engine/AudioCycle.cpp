@@ -131,8 +131,8 @@ void KsVSTHostInterface::attach(KsVSTHostLib* lib, AudioDriverPair* drivers, KsM
     midiDriver = midi;
     settings = hostSettings;
     tempo.store(settings->tempo.load());
-    hostLib->record.transportHook = transportHook;
     hostLib->record.transportUserData = this;
+    hostLib->record.transportHook = transportHook;
     const int32_t tab = settings->tempoTab.load();
     if (tab != 0)
         setLearnedTapMessage(static_cast<uint8_t>(tab >> 8), static_cast<uint8_t>(tab));
@@ -231,8 +231,8 @@ void KsVSTHostInterface::prepareHostTime(const AudioDeviceSettings& output) {
 
 // Before the stream starts: the plug-in may call the hook from its first block.
 void KsVSTHostInterface::installHostHooks() {
-    hostLib->record.tempoHook = tempoHook;
     hostLib->record.tempoUserData = this;
+    hostLib->record.tempoHook = tempoHook;
 }
 
 bool KsVSTHostInterface::startStreaming(AudioDeviceSettings* input, AudioDeviceSettings* output) {

@@ -149,8 +149,8 @@ bool KsVSTHostInterface::openMidiOutput() {
         midiOutDevice = nullptr;
         return false;
     }
-    hostLib->record.midiOutHook = midiOutHook;
     hostLib->record.midiOutUserData = this;
+    hostLib->record.midiOutHook = midiOutHook;
     return true;
 }
 

@@ -39,31 +39,35 @@ VstIntPtr passMidiOut(HostRecord* record, const void* ptr) {
     VstIntPtr passed = 0;
     for (VstInt32 i = 0; i < events->numEvents; ++i) {
         const VstEvent* event = events->events[i];
-        if (event == nullptr || event->type != kVstMidiType || record->midiOutHook == nullptr)
+        const MidiOutHook hook = record->midiOutHook.load();
+        if (event == nullptr || event->type != kVstMidiType || hook == nullptr)
             continue;
-        record->midiOutHook(*reinterpret_cast<const VstMidiEvent*>(event), record->midiOutUserData);
+        hook(*reinterpret_cast<const VstMidiEvent*>(event), record->midiOutUserData.load());
         passed = 1;
     }
     return passed;
 }
 
 VstIntPtr resizeWindow(HostRecord* record) {
-    if (record == nullptr || record->resizeHook == nullptr)
+    const ResizeHook hook = record == nullptr ? nullptr : record->resizeHook.load();
+    if (hook == nullptr)
         return 0;
-    record->resizeHook(record->resizeUserData);
+    hook(record->resizeUserData.load());
     return 1;
 }
 
 VstIntPtr setHostTempo(HostRecord* record, float bpm) {
-    if (record == nullptr || record->tempoHook == nullptr)
+    const TempoHook hook = record == nullptr ? nullptr : record->tempoHook.load();
+    if (hook == nullptr)
         return 0;
-    record->tempoHook(static_cast<double>(bpm), record->tempoUserData);
+    hook(static_cast<double>(bpm), record->tempoUserData.load());
     return 1;
 }
 
 VstIntPtr setHostTransport(HostRecord* record, VstInt32 playing) {
-    if (record != nullptr && record->transportHook != nullptr) {
-        record->transportHook(playing != 0, record->transportUserData);
+    const TransportHook hook = record == nullptr ? nullptr : record->transportHook.load();
+    if (hook != nullptr) {
+        hook(playing != 0, record->transportUserData.load());
     } else if (record != nullptr) {
         if (playing != 0)
             record->timeInfo.flags |= kVstTransportPlaying;

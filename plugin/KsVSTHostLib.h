@@ -11,6 +11,7 @@
 #include "PluginChannels.h"
 #include "vst2.h"
 
+#include <atomic>
 #include <string>
 
 using MidiOutHook = void (*)(const VstMidiEvent& event, void* userData);
@@ -20,20 +21,24 @@ using TransportHook = void (*)(bool playing, void* userData);
 
 // What the host callback answers a plug-in from: its time info and the hooks
 // through which the engine and the main window hear the plug-in.
+//
+// The plug-in calls from the audio thread while the window thread installs
+// and removes hooks: each hook is stored after its user data and read
+// before it, so a hook seen is never called with user data not yet there.
 struct HostRecord {
     HostRecord();
 
     VstTimeInfo timeInfo;
-    MidiOutHook midiOutHook = nullptr;
-    void* midiOutUserData = nullptr;
-    TempoHook tempoHook = nullptr;
-    void* tempoUserData = nullptr;
-    ResizeHook resizeHook = nullptr;
-    void* resizeUserData = nullptr;
+    std::atomic<MidiOutHook> midiOutHook{nullptr};
+    std::atomic<void*> midiOutUserData{nullptr};
+    std::atomic<TempoHook> tempoHook{nullptr};
+    std::atomic<void*> tempoUserData{nullptr};
+    std::atomic<ResizeHook> resizeHook{nullptr};
+    std::atomic<void*> resizeUserData{nullptr};
     // With a transport hook the engine applies the plug-in's transport
     // requests itself, in its cycle; without one they change `timeInfo` here.
-    TransportHook transportHook = nullptr;
-    void* transportUserData = nullptr;
+    std::atomic<TransportHook> transportHook{nullptr};
+    std::atomic<void*> transportUserData{nullptr};
 
     void clearHooks();
 };

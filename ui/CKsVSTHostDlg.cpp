@@ -63,8 +63,8 @@ bool CKsVSTHostDlg::onInitDialog() {
     dispatchTo(hostLib.effect, effOpen);
     editorRect = readEditorRect(hostLib.effect);
     readPluginIdentity();
-    hostLib.record.resizeHook = resizeHook;
     hostLib.record.resizeUserData = this;
+    hostLib.record.resizeHook = resizeHook;
     sizeWindowToEditor();
     pluginWindow.attach(&hostLib, &engine, handle());
     engine.attach(&hostLib, &audioDrivers, &midiDriver, hostSettings.get());

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -39,12 +41,12 @@ protected:
             effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
     }
     void installHooks() {
-        lib.record.midiOutHook = recordMidi;
         lib.record.midiOutUserData = &hooks;
-        lib.record.tempoHook = recordTempo;
+        lib.record.midiOutHook = recordMidi;
         lib.record.tempoUserData = &hooks;
-        lib.record.resizeHook = recordResize;
+        lib.record.tempoHook = recordTempo;
         lib.record.resizeUserData = &hooks;
+        lib.record.resizeHook = recordResize;
     }
     VstIntPtr call(VstInt32 opcode, VstInt32 index = 0, void* ptr = nullptr, float opt = 0.0f) {
         return control.callHost(effect, opcode, index, 0, ptr, opt);
@@ -193,6 +195,28 @@ TEST_F(HostCallbackTest, CallsFromTheAudioPathReachTheHooks) {
     const KsTestProcessInfo info = control.processInfo(effect);
     EXPECT_TRUE(info.hadTimeInfo);
     EXPECT_EQ(info.timeInfo.tempo, 120.0);
+}
+
+// The plug-in calls from its audio thread while the window thread installs
+// and removes the hook: a hook it sees always has its user data.
+TEST_F(HostCallbackTest, AHookBeingInstalledIsNeverCalledWithoutItsUserData) {
+    static std::atomic<int> withoutUserData{0};
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        while (!done.load())
+            call(audioMasterSetHostTempo, 0, nullptr, 99.0f);
+    });
+    for (int i = 0; i < 200000; ++i) {
+        lib.record.tempoHook = nullptr; // as the engine removes it at a stop
+        lib.record.tempoUserData = &hooks;
+        lib.record.tempoHook = [](double, void* user) {
+            if (user == nullptr)
+                withoutUserData.fetch_add(1);
+        };
+    }
+    done.store(true);
+    audio.join();
+    EXPECT_EQ(withoutUserData.load(), 0);
 }
 
 TEST_F(HostCallbackTest, UnknownCallerGetsNoRecord) {
