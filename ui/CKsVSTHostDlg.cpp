@@ -44,10 +44,12 @@ CKsVSTHostDlg::CKsVSTHostDlg(std::string path)
 }
 
 // A window destroyed without closing (an early end) still closes the
-// plug-in before its library is freed.
+// plug-in before its library is freed, without asking anything.
 CKsVSTHostDlg::~CKsVSTHostDlg() {
-    if (handle() != nullptr)
-        onClose();
+    if (handle() != nullptr) {
+        shutDown();
+        endDialog(IDCANCEL);
+    }
 }
 
 bool CKsVSTHostDlg::onInitDialog() {

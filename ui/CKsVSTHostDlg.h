@@ -57,6 +57,8 @@ private:
     void openAudioPlayer();
     void callPrivateEntry(size_t offset);
     void exitProgram();
+    void endSession();
+    void shutDown();
 
     // Keys.
     bool sendComputerKey(uint8_t key, bool down) override;

@@ -4,8 +4,8 @@
 #include "CHostAbout.h"
 #include "CKsVSTHostDlg.h"
 #include "CPropAudioDevicesDlg.h"
-#include "CPropTempoDlg.h"
 #include "CPropMidiDevicesDlg.h"
+#include "CPropTempoDlg.h"
 #include "MainWindowLogic.h"
 #include "resource.h"
 
@@ -154,11 +154,29 @@ void CKsVSTHostDlg::exitProgram() {
     PostMessageA(handle(), WM_CLOSE, 0, 0);
 }
 
+// A take still recording is offered for saving while the engine that holds
+// it is still there.
 void CKsVSTHostDlg::onClose() {
+    if (audioFileDlg != nullptr)
+        SendMessageA(audioFileDlg->handle(), WM_CLOSE, 0, 0);
+    shutDown();
+    endDialog(IDCANCEL);
+}
+
+// Windows ends the session without closing the window and then ends the
+// process: what a close keeps is kept here, but nothing is asked.
+void CKsVSTHostDlg::endSession() {
+    if (tempoDlg != nullptr)
+        SendMessageA(tempoDlg->handle(), WM_CLOSE, 0, 0);
+    shutDown();
+}
+
+void CKsVSTHostDlg::shutDown() {
     AEffect* effect = hostLib.effect;
     if (effect != nullptr) {
         engine.stopAudio();
         engine.stopMidi();
+        engine.saveSettingsIfRequested(); // a request the editor's timer has not served yet
         engine.saveState();
         pluginWindow.markClosing();
         hostLib.record.resizeHook = nullptr;
@@ -166,10 +184,13 @@ void CKsVSTHostDlg::onClose() {
         effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
         hostLib.effect = nullptr;
     }
-    endDialog(IDCANCEL);
 }
 
-std::optional<INT_PTR> CKsVSTHostDlg::onMessage(UINT message, WPARAM, LPARAM) {
+std::optional<INT_PTR> CKsVSTHostDlg::onMessage(UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_ENDSESSION && wParam != 0) {
+        endSession();
+        return 0;
+    }
     if (message == WM_QUERYDRAGICON)
         return reinterpret_cast<INT_PTR>(icon);
     if (message == WM_PAINT && IsIconic(handle())) {

@@ -286,6 +286,22 @@ TEST_F(AudioFileDlgWine, ClosingWhileRecordingOffersTheTakeAndStopsTheRecorder) 
     EXPECT_GT(take.left.size(), 4800u);
 }
 
+// Closing the program while a take records offers it as closing the player
+// does, before the engine that holds it is gone.
+TEST_F(AudioFileDlgWine, ClosingTheProgramWhileRecordingOffersTheTake) {
+    useAnswers();
+    const std::string saved = binFolder() + "program-closed-take.wav";
+    DeleteFileA(saved.c_str());
+    answers.paths = {saved};
+    ASSERT_NE(openPlayer(), nullptr);
+    click(IDC_RECORDER_RECORD);
+    ASSERT_TRUE(pumpUntil([&] { return engine().recordedFrames.load() > 4800; }));
+    PostMessageA(window->handle(), WM_CLOSE, 0, 0);
+    ASSERT_TRUE(pumpUntil([&] { return !window->mainWindowOpen(); }));
+    EXPECT_EQ(answers.questions, 1);
+    EXPECT_GT(readFile(saved).left.size(), 4800u);
+}
+
 // A device slower than the file: the player stops at the file's end in
 // device frames, and that is the take's length.
 class AudioFileDlgWineAt44k : public AudioFileDlgWine {

@@ -407,6 +407,25 @@ TEST_F(MainWindowWine, ExitKeepsTheStateAndShutsDownInOrder) {
     forgetPluginKey("KsTestEffect");
 }
 
+// Windows ends the session with no WM_CLOSE and then ends the process: the
+// plug-in's state is saved and the plug-in closed all the same.
+TEST_F(MainWindowWine, EndingTheSessionKeepsTheStateAndClosesThePlugin) {
+    const std::string folder = freshFolder("ui-endsession");
+    setPluginKeyValue("KsTestEffect", "contentpath", folder);
+    open("KsTestEffect");
+    EXPECT_EQ(SendMessageA(main(), WM_QUERYENDSESSION, 0, 0), TRUE);
+    SendMessageA(main(), WM_ENDSESSION, TRUE, 0);
+    EXPECT_FALSE(window->hostEngine().running.load());
+    std::vector<VstInt32> opcodes;
+    for (const KsTestCall& call : closedCalls())
+        opcodes.push_back(call.opcode);
+    EXPECT_NE(std::find(opcodes.begin(), opcodes.end(), effClose), opcodes.end());
+    std::ifstream saved(folder + "saved.chunk", std::ios::binary | std::ios::ate);
+    ASSERT_TRUE(saved.good());
+    EXPECT_GT(static_cast<long>(saved.tellg()), 0);
+    forgetPluginKey("KsTestEffect");
+}
+
 TEST_F(MainWindowWine, CaptionPanicNotesAndScreenshotWhileAudioRuns) {
     open("KsTestEffect");
     if (!window->hostEngine().running.load())
