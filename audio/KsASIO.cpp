@@ -17,7 +17,6 @@ constexpr size_t kMinChannelInfos = 64;
 constexpr int32_t kMostChannels = 65535;
 constexpr int32_t kMostFrames = 1 << 20;
 constexpr uint32_t kStopPauseMs = 100;
-constexpr int kBlockEndChecks = 100;
 constexpr uint32_t kBlockEndCheckMs = 1;
 
 // Which of the two float arrays the next selected channel of a walk takes.
@@ -231,8 +230,9 @@ void KsASIO::stop() {
         streaming.store(false);
         platform::sleepMs(kStopPauseMs);
         // A block that began before the flag dropped ends before the
-        // buffers go.
-        for (int check = 0; check < kBlockEndChecks && inBlock.load(); ++check)
+        // buffers go, however long the plug-in takes: freed under it, they
+        // would be written by a block still running.
+        while (inBlock.load())
             platform::sleepMs(kBlockEndCheckMs);
         ASIOStop();
         ASIODisposeBuffers();
