@@ -337,20 +337,26 @@ void AudioFileDlg::stopPlaying() {
         toggleRecording(true);
 }
 
+// A recorder that follows the player is armed first: a MIDI event coming
+// between the two then starts the take early, never the player without it.
 void AudioFileDlg::startPlaying() {
     const bool recorderFollows =
         recordOption == kOptionStartOnPlay || recordOption == kOptionFollowPlayer;
+    const bool armRecorder = recorderFollows && !recording;
     const int32_t mode = startOnMidi || recorderFollows ? 2 : 1;
-    if (!engine.setPlayerState(mode, loop))
-        return;
     playing = true;
+    if (armRecorder)
+        toggleRecording(true);
+    if (!engine.setPlayerState(mode, loop)) {
+        playing = false;
+        if (armRecorder && recording)
+            toggleRecording(true);
+        return;
+    }
     setControlText(IDC_PLAYER_PLAY, startOnMidi ? "Waiting" : "Stop");
     enablePlayerChoices(false);
-    if (recorderFollows && !recording) {
-        toggleRecording(true);
-        if (!startOnMidi)
-            engine.startBothRequest.store(true);
-    }
+    if (armRecorder && !startOnMidi)
+        engine.startBothRequest.store(true);
 }
 
 void AudioFileDlg::toggleRecording(bool fromPlayer) {
