@@ -165,14 +165,15 @@ void AudioFileDlg::fillLists() {
     const int optionEntries = optionCount(isInstrument);
     for (int index = 0; index < optionEntries; ++index)
         SendMessageA(options, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(optionText(index)));
-    recordOption = settings.sampleRecordOption;
-    SendMessageA(options, CB_SETCURSEL, listSelection(recordOption, optionEntries), 0);
+    // An odd stored value acts as the entry the list shows for it.
+    recordOption = listSelection(settings.sampleRecordOption, optionEntries);
+    SendMessageA(options, CB_SETCURSEL, recordOption, 0);
 
     HWND lengths = GetDlgItem(handle(), IDC_RECORDER_LENGTHS);
     for (int index = 0; index < kLengthCount; ++index)
         SendMessageA(lengths, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(lengthText(index)));
-    maxLengthIndex = settings.sampleRecordMaxBars;
-    SendMessageA(lengths, CB_SETCURSEL, listSelection(maxLengthIndex, kLengthCount), 0);
+    maxLengthIndex = listSelection(settings.sampleRecordMaxBars, kLengthCount);
+    SendMessageA(lengths, CB_SETCURSEL, maxLengthIndex, 0);
 }
 
 void AudioFileDlg::placeWindow() {

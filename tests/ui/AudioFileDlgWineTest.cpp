@@ -286,6 +286,19 @@ TEST_F(AudioFileDlgWine, ClosingWhileRecordingOffersTheTakeAndStopsTheRecorder) 
     EXPECT_GT(take.left.size(), 4800u);
 }
 
+// Stored option values no list entry has (a damaged registry) act as the
+// entries the lists show for them: recording by hand stays possible.
+TEST_F(AudioFileDlgWine, OddStoredRecorderChoicesActAsTheEntriesShown) {
+    for (int32_t odd : {7, -1}) {
+        settings().sampleRecordOption = odd;
+        settings().sampleRecordMaxBars = odd * 100;
+        ASSERT_NE(openPlayer(), nullptr);
+        EXPECT_EQ(SendDlgItemMessageA(player(), IDC_RECORDER_OPTIONS, CB_GETCURSEL, 0, 0), 0);
+        EXPECT_TRUE(IsWindowEnabled(GetDlgItem(player(), IDC_RECORDER_RECORD))) << odd;
+        closePlayer();
+    }
+}
+
 // Closing the program while a take records offers it as closing the player
 // does, before the engine that holds it is gone.
 TEST_F(AudioFileDlgWine, ClosingTheProgramWhileRecordingOffersTheTake) {
