@@ -23,7 +23,7 @@ bool writeWholeFile(const std::string& path, const void* data, size_t size) {
     if (file == nullptr)
         return false;
     const bool written = std::fwrite(data, 1, size, file) == size;
-    const bool flushed = std::fflush(file) == 0;
+    const bool flushed = platform::flushToDisk(file);
     return std::fclose(file) == 0 && written && flushed;
 }
 

@@ -105,6 +105,10 @@ bool replaceFile(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool flushToDisk(std::FILE* stream) {
+    return std::fflush(stream) == 0 && ::fsync(::fileno(stream)) == 0;
+}
+
 } // namespace platform
 
 namespace platform {

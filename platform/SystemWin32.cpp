@@ -79,6 +79,14 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 namespace platform {
 
+bool flushToDisk(std::FILE* stream) {
+    return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0;
+}
+
+} // namespace platform
+
+namespace platform {
+
 bool isTerminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
 }

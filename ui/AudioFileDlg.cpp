@@ -1,6 +1,7 @@
 #include "AudioFileDlg.h"
 
 #include "AudioFileDlgLogic.h"
+#include "Files.h"
 #include "KsAudioFileBase.h"
 #include "resource.h"
 
@@ -428,12 +429,24 @@ void AudioFileDlg::offerToSave(uint32_t frames) {
     }
 }
 
+// The take goes to a file beside the chosen one, which it replaces only when
+// written whole: a full disk keeps a file chosen for overwriting as it was.
+// The temporary name ends in the chosen name's last character, which picks
+// the file type.
 bool AudioFileDlg::saveRecording(const std::string& path, uint32_t frames) {
+    if (path.empty())
+        return false;
+    const std::string temporary = path + "~" + path.back();
     std::unique_ptr<KsAudioFileBase> writer;
     const auto rate = static_cast<uint32_t>(engineRate());
-    return createWriterForPath(writer, path, frames, rate) &&
-           writer->writeSamples16({engine.recordLeft.get(), engine.recordRight.get()}, frames,
-                                  true);
+    const bool written =
+        createWriterForPath(writer, temporary, frames, rate) &&
+        writer->writeSamples16({engine.recordLeft.get(), engine.recordRight.get()}, frames, true);
+    writer.reset();
+    if (written && platform::replaceFile(temporary, path))
+        return true;
+    DeleteFileA(temporary.c_str());
+    return false;
 }
 
 void AudioFileDlg::detectFileTempo() {
