@@ -134,6 +134,10 @@ public:
     // Audio.
     bool startAudio();
     void stopAudio();
+    // Before the plug-in closes: a stream that `stopAudio` could not end is
+    // waited for two seconds more and then cut off from the engine, so no
+    // block reaches the plug-in afterwards.
+    void cutOffStream() { endStreamThreadBounded(); }
     // The per-block function the drivers call (audio thread).
     static bool audioCycle(float** inputs, float** outputs, uint32_t frames, void* engine);
 

@@ -175,6 +175,8 @@ void CKsVSTHostDlg::shutDown() {
     AEffect* effect = hostLib.effect;
     if (effect != nullptr) {
         engine.stopAudio();
+        if (engine.running.load())
+            engine.cutOffStream();
         engine.stopMidi();
         engine.saveSettingsIfRequested(); // a request the editor's timer has not served yet
         engine.saveState();

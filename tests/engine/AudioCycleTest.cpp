@@ -298,4 +298,28 @@ TEST_F(StreamThreadTest, DestructionLeavesAStreamThatNeverEndsBehind) {
         platform::sleepMs(1);
 }
 
+// The main window closes the plug-in while the engine still exists: once the
+// stream is cut off, no block reaches the plug-in, and the engine's end later
+// finds nothing left to wait for.
+TEST_F(StreamThreadTest, AStreamCutOffBeforeThePluginClosesReachesItNoMore) {
+    AudioDriverPair endless(std::make_unique<EndlessLoopDriver>(), nullptr);
+    auto* driver = static_cast<EndlessLoopDriver*>(endless.wasapi.get());
+    settings->outputDevice = addDevice(*driver, audioDeviceWasapiShared, "Stuck", false);
+    auto stuck = std::make_unique<KsVSTHostInterface>();
+    stuck->attach(&lib, &endless, &midi, settings.get());
+    ASSERT_TRUE(stuck->startAudio());
+    stuck->stopAudio();
+    ASSERT_TRUE(stuck->running.load());
+    testing::internal::CaptureStderr();
+    stuck->cutOffStream();
+    testing::internal::GetCapturedStderr();
+    const int calls = processInfo().processCalls;
+    platform::sleepMs(20);
+    EXPECT_EQ(processInfo().processCalls, calls);
+    stuck.reset();
+    driver->release = true;
+    while (!driver->returned.load())
+        platform::sleepMs(1);
+}
+
 } // namespace
