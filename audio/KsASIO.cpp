@@ -18,6 +18,7 @@ constexpr int32_t kMostChannels = 65535;
 constexpr int32_t kMostFrames = 1 << 20;
 constexpr uint32_t kStopPauseMs = 100;
 constexpr uint32_t kBlockEndCheckMs = 1;
+constexpr uint32_t kBlockEndWaitMs = 2000;
 
 // Which of the two float arrays the next selected channel of a walk takes.
 struct ArrayCursor {
@@ -199,6 +200,8 @@ bool KsASIO::start(AudioDeviceSettings* input, AudioDeviceSettings* output, Audi
         return false;
     if (running)
         stop();
+    if (running)
+        return false; // a block of the last stream has still not ended
     callback = cb;
     userData = user;
     if (input != nullptr) {
@@ -224,16 +227,22 @@ bool KsASIO::start(AudioDeviceSettings* input, AudioDeviceSettings* output, Audi
     return true;
 }
 
+// A block that began before the flag dropped ends before the buffers go.
+// One that does not end within two seconds (a plug-in stuck in its
+// processing, or waiting for the window thread that waits here) keeps the
+// driver, its buffers and ours: `running` stays set, a later stop tries
+// again and a start fails until it has ended. Freed under it, they would
+// be written by the block still running.
 void KsASIO::stop() {
     if (running) {
-        running = false;
         streaming.store(false);
         platform::sleepMs(kStopPauseMs);
-        // A block that began before the flag dropped ends before the
-        // buffers go, however long the plug-in takes: freed under it, they
-        // would be written by a block still running.
-        while (inBlock.load())
+        for (uint32_t waited = 0; inBlock.load() && waited < kBlockEndWaitMs;
+             waited += kBlockEndCheckMs)
             platform::sleepMs(kBlockEndCheckMs);
+        if (inBlock.load())
+            return;
+        running = false;
         ASIOStop();
         ASIODisposeBuffers();
         drivers.unloadCurrentDriver();

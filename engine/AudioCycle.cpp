@@ -295,7 +295,10 @@ void KsVSTHostInterface::stopAudio() {
         if (audioDrivers->asio != nullptr)
             audioDrivers->asio->stop();
         platform::sleepMs(kAsioStopWaitMs);
-        running.store(false);
+        // A block stuck in the plug-in keeps the stream counted as running:
+        // a start would otherwise resize what that block still uses.
+        if (!inCycle.load())
+            running.store(false);
     } else {
         stopRequest.store(true);
         if (streamLink != nullptr)

@@ -349,6 +349,8 @@ void AudioFileDlg::startPlaying() {
     playing = true;
     if (armRecorder)
         toggleRecording(true);
+    if (!playing)
+        return; // stopped by the timer while the recorder's error was shown
     if (!engine.setPlayerState(mode, loop)) {
         playing = false;
         if (armRecorder && recording)
@@ -521,6 +523,8 @@ void AudioFileDlg::onTimer() {
 // A take still running is offered for saving and stopped: left running, it
 // would keep writing arrays the next take frees.
 void AudioFileDlg::onClose() {
+    if (offering)
+        return; // its question is open: this window stays until it is answered
     if (engineReady()) {
         if (recording) {
             recording = false;

@@ -84,6 +84,7 @@ private:
     Dialog* tempoDlg = nullptr;
     Dialog* midiSettingsDlg = nullptr;
     Dialog* audioFileDlg = nullptr;
+    bool shuttingDown = false;
     PluginWindow pluginWindow;
     KsVSTHostInterface engine;
     std::unique_ptr<HostSettings> hostSettings;

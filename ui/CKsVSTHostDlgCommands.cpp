@@ -159,6 +159,8 @@ void CKsVSTHostDlg::exitProgram() {
 void CKsVSTHostDlg::onClose() {
     if (audioFileDlg != nullptr)
         SendMessageA(audioFileDlg->handle(), WM_CLOSE, 0, 0);
+    if (audioFileDlg != nullptr)
+        return; // still asking about its take: the user closes again after
     shutDown();
     endDialog(IDCANCEL);
 }
@@ -171,9 +173,12 @@ void CKsVSTHostDlg::endSession() {
     shutDown();
 }
 
+// Once only: a plug-in may run a message loop while it closes, in which
+// another close or the session's end would come here again.
 void CKsVSTHostDlg::shutDown() {
     AEffect* effect = hostLib.effect;
-    if (effect != nullptr) {
+    if (effect != nullptr && !shuttingDown) {
+        shuttingDown = true;
         engine.stopAudio();
         if (engine.running.load())
             engine.cutOffStream();

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -230,6 +231,36 @@ TEST_F(KsASIOTest, AnInputArrayNoChannelFilledIsSilentInEveryBlock) {
             EXPECT_EQ(recordedBlock(environment.instance(kA), 1, block), wanted)
                 << row.settings << "block " << block;
     }
+}
+
+// A block that does not end (a plug-in stuck, or waiting for the window
+// thread) keeps the driver and every buffer: a stop gives up after a while
+// without freeing them, a start fails, and once the block has ended a stop
+// releases everything.
+TEST_F(KsASIOTest, AStuckBlockKeepsItsBuffersUntilItEnds) {
+    environment.configure(kA, "inputs 2\noutputs 2\npreferredSize 64\n");
+    makeDriver();
+    static std::atomic<int> stuck{0}; // 1: a block is held, 2: let go
+    auto hold = [](float**, float**, uint32_t, void*) {
+        int free = 0;
+        if (stuck.compare_exchange_strong(free, 1))
+            for (int waited = 0; stuck.load() == 1 && waited < 20000; ++waited)
+                platform::sleepMs(1);
+        return true;
+    };
+    ASSERT_TRUE(asio->start(entry(kA, true), entry(kA, false), hold, nullptr));
+    while (stuck.load() == 0)
+        platform::sleepMs(1);
+    asio->stop();
+    EXPECT_TRUE(asio->running);
+    EXPECT_NE(asio->channelBuffers[0], nullptr);
+    EXPECT_EQ(environment.instance(kA).stops.load(), 0);
+    EXPECT_FALSE(asio->start(entry(kA, true), entry(kA, false), hold, nullptr));
+    stuck.store(2);
+    asio->stop();
+    EXPECT_FALSE(asio->running);
+    EXPECT_EQ(asio->channelBuffers[0], nullptr);
+    EXPECT_EQ(environment.instance(kA).stops.load(), 1);
 }
 
 // The engine with the test effect (gain 1) on the two entries of driver A.
