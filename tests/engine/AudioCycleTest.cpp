@@ -276,51 +276,51 @@ public:
     std::atomic<bool> returned{false};
 };
 
-TEST_F(StreamThreadTest, DestructionLeavesAStreamThatNeverEndsBehind) {
-    AudioDriverPair endless(std::make_unique<EndlessLoopDriver>(), nullptr);
-    auto* driver = static_cast<EndlessLoopDriver*>(endless.wasapi.get());
-    settings->outputDevice = addDevice(*driver, audioDeviceWasapiShared, "Stuck", false);
-    auto stuck = std::make_unique<KsVSTHostInterface>();
-    stuck->attach(&lib, &endless, &midi, settings.get());
-    ASSERT_TRUE(stuck->startAudio());
-    stuck->stopAudio();
-    EXPECT_TRUE(stuck->running.load());
+// An engine whose stream loop would not stop when asked.
+class StuckStreamTest : public StreamThreadTest {
+protected:
+    void SetUp() override {
+        StreamThreadTest::SetUp();
+        settings->outputDevice = addDevice(*driver, audioDeviceWasapiShared, "Stuck", false);
+        stuck->attach(&lib, &endless, &midi, settings.get());
+        ASSERT_TRUE(stuck->startAudio());
+        stuck->stopAudio();
+        ASSERT_TRUE(stuck->running.load());
+    }
+    void TearDown() override {
+        stuck.reset();
+        driver->release = true;
+        while (!driver->returned.load())
+            platform::sleepMs(1);
+    }
+    bool pluginHearsNoMore() {
+        const int calls = processInfo().processCalls;
+        platform::sleepMs(20); // the loop calls on, and reaches nothing
+        return processInfo().processCalls == calls;
+    }
+
+    AudioDriverPair endless{std::make_unique<EndlessLoopDriver>(), nullptr};
+    EndlessLoopDriver* driver = static_cast<EndlessLoopDriver*>(endless.wasapi.get());
+    std::unique_ptr<KsVSTHostInterface> stuck = std::make_unique<KsVSTHostInterface>();
+};
+
+TEST_F(StuckStreamTest, DestructionLeavesAStreamThatNeverEndsBehind) {
     testing::internal::CaptureStderr();
     stuck.reset(); // returns, although the stream goes on
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("did not end"), std::string::npos) << log;
     EXPECT_EQ(lib.record.tempoHook, nullptr) << "no hook leads to the engine that is gone";
     EXPECT_EQ(lib.record.transportHook, nullptr);
-    const int calls = processInfo().processCalls;
-    platform::sleepMs(20); // the loop calls on, and reaches nothing
-    EXPECT_EQ(processInfo().processCalls, calls);
-    driver->release = true;
-    while (!driver->returned.load())
-        platform::sleepMs(1);
+    EXPECT_TRUE(pluginHearsNoMore());
 }
 
 // The main window closes the plug-in while the engine still exists: once the
-// stream is cut off, no block reaches the plug-in, and the engine's end later
-// finds nothing left to wait for.
-TEST_F(StreamThreadTest, AStreamCutOffBeforeThePluginClosesReachesItNoMore) {
-    AudioDriverPair endless(std::make_unique<EndlessLoopDriver>(), nullptr);
-    auto* driver = static_cast<EndlessLoopDriver*>(endless.wasapi.get());
-    settings->outputDevice = addDevice(*driver, audioDeviceWasapiShared, "Stuck", false);
-    auto stuck = std::make_unique<KsVSTHostInterface>();
-    stuck->attach(&lib, &endless, &midi, settings.get());
-    ASSERT_TRUE(stuck->startAudio());
-    stuck->stopAudio();
-    ASSERT_TRUE(stuck->running.load());
+// stream is cut off, no block reaches the plug-in.
+TEST_F(StuckStreamTest, AStreamCutOffBeforeThePluginClosesReachesItNoMore) {
     testing::internal::CaptureStderr();
     stuck->cutOffStream();
     testing::internal::GetCapturedStderr();
-    const int calls = processInfo().processCalls;
-    platform::sleepMs(20);
-    EXPECT_EQ(processInfo().processCalls, calls);
-    stuck.reset();
-    driver->release = true;
-    while (!driver->returned.load())
-        platform::sleepMs(1);
+    EXPECT_TRUE(pluginHearsNoMore());
 }
 
 } // namespace
