@@ -87,7 +87,7 @@ protected:
     }
 
     // Replaces `channelBuffers` by two zeroed arrays of `frames` floats,
-    // aligned to 16 bytes. False (and no arrays) when memory runs out.
+    // aligned to 64 bytes (a cache line). False (and no arrays) when memory runs out.
     bool allocateChannelBuffers(size_t frames);
     void freeChannelBuffers();
     size_t channelBufferFrames = 0;

@@ -66,7 +66,7 @@ bool recordBlock(float** inputs, float** outputs, uint32_t frames, void* user) {
     auto* log = static_cast<BlockLog*>(user);
     log->sameArrays = log->sameArrays && inputs == outputs;
     for (int c = 0; c < 2; ++c) {
-        log->aligned = log->aligned && reinterpret_cast<uintptr_t>(outputs[c]) % 16 == 0;
+        log->aligned = log->aligned && reinterpret_cast<uintptr_t>(outputs[c]) % 64 == 0;
         if (log->blocks == 0) {
             for (uint32_t i = 0; i < frames; ++i)
                 log->zeroedAtStart = log->zeroedAtStart && outputs[c][i] == 0.0f;
