@@ -432,22 +432,26 @@ void AudioFileDlg::offerToSave(uint32_t frames) {
 }
 
 // The take goes to a file beside the chosen one, which it replaces only when
-// written whole: a full disk keeps a file chosen for overwriting as it was.
-// The temporary name ends in the chosen name's last character, which picks
-// the file type.
+// written whole and on the disk: a full disk or a power cut keeps a file
+// chosen for overwriting as it was.
 bool AudioFileDlg::saveRecording(const std::string& path, uint32_t frames) {
     if (path.empty())
         return false;
-    const std::string temporary = path + "~" + path.back();
+    const std::string temporary = playerDialog::temporaryTakePath(path);
+    const std::string& target = temporary.empty() ? path : temporary;
     std::unique_ptr<KsAudioFileBase> writer;
     const auto rate = static_cast<uint32_t>(engineRate());
-    const bool written =
-        createWriterForPath(writer, temporary, frames, rate) &&
-        writer->writeSamples16({engine.recordLeft.get(), engine.recordRight.get()}, frames, true);
+    bool written = createWriterForPath(writer, target, frames, rate) &&
+                   writer->writeSamples16({engine.recordLeft.get(), engine.recordRight.get()},
+                                          frames, false) &&
+                   platform::flushToDisk(writer->file);
+    if (writer != nullptr)
+        written = writer->close() && written;
     writer.reset();
-    if (written && platform::replaceFile(temporary, path))
+    if (written && (temporary.empty() || platform::replaceFile(temporary, path)))
         return true;
-    DeleteFileA(temporary.c_str());
+    if (!temporary.empty())
+        DeleteFileA(temporary.c_str());
     return false;
 }
 

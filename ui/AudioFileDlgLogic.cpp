@@ -145,6 +145,17 @@ std::string nameAfterLastBackslash(const std::string& path) {
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
+std::string temporaryTakePath(const std::string& path, size_t longestPath) {
+    if (path.empty())
+        return {};
+    const std::string suffix = std::string("~") + path.back();
+    if (path.size() + suffix.size() <= longestPath)
+        return path + suffix;
+    // Too long for the name plus a suffix: a short name in the same folder.
+    const std::string beside = folderOf(path) + suffix;
+    return beside.size() <= longestPath && beside != path ? beside : std::string();
+}
+
 bool isPlayableName(const std::string& name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos)

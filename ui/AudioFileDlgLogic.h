@@ -84,4 +84,11 @@ std::optional<std::string> previousCandidate(const std::vector<std::string>& can
 std::vector<std::string> nextCandidates(const std::vector<std::string>& candidates,
                                         const std::string& currentName);
 
+// The name a take is written under before it replaces `path`: beside it,
+// ending in the same character (which picks the file type), within
+// `longestPath` characters. Empty when no such name differs from `path`;
+// the take is then written to `path` itself.
+constexpr size_t kLongestPath = 259; // the system's path limit less the terminator
+std::string temporaryTakePath(const std::string& path, size_t longestPath = kLongestPath);
+
 } // namespace playerDialog

@@ -170,3 +170,27 @@ TEST(AudioFileDlgLogic, FolderStepsAndWrapsAround) {
 }
 
 } // namespace
+
+TEST(AudioFileDlgLogic, TheTakesTemporaryNameKeepsTheTypeAndFitsThePathLimit) {
+    const std::string longFolder = "C:\\" + std::string(240, 'f') + "\\";
+    const struct {
+        std::string path;
+        size_t longest;
+        std::string expected;
+    } rows[] = {
+        {"C:\\takes\\song.wav", kLongestPath, "C:\\takes\\song.wav~v"},
+        {"C:\\takes\\song.aif", 19, "C:\\takes\\song.aif~f"},
+        // A name too long for the suffix: a short one in the same folder.
+        {"C:\\takes\\song.aif", 18, "C:\\takes\\~f"},
+        {longFolder + std::string(15, 'n') + ".wav", kLongestPath, longFolder + "~v"},
+        // The chosen file is that short name itself, or no name fits.
+        {"C:\\takes\\~v", 11, ""},
+        {"C:\\takes\\a", 10, ""},
+        {"", kLongestPath, ""},
+    };
+    for (const auto& row : rows) {
+        const std::string temporary = temporaryTakePath(row.path, row.longest);
+        EXPECT_EQ(temporary, row.expected) << row.path;
+        EXPECT_LE(temporary.size(), row.longest) << row.path;
+    }
+}
