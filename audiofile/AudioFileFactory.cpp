@@ -40,6 +40,10 @@ uint32_t createReaderForPath(std::unique_ptr<KsAudioFileBase>& slot, const std::
     return slot != nullptr ? slot->openForReading(path) : 0;
 }
 
+bool hasWriterForPath(const std::string& path) {
+    return !path.empty() && (path.back() == 'v' || path.back() == 'f');
+}
+
 bool createWriterForPath(std::unique_ptr<KsAudioFileBase>& slot, const std::string& path,
                          uint32_t frames, uint32_t rate) {
     slot.reset();

@@ -102,3 +102,5 @@ uint32_t createReaderForPath(std::unique_ptr<KsAudioFileBase>& slot, const std::
 // slot, for any other path.
 bool createWriterForPath(std::unique_ptr<KsAudioFileBase>& slot, const std::string& path,
                          uint32_t frames, uint32_t rate);
+// Whether `createWriterForPath` has a writer for the path's last character.
+bool hasWriterForPath(const std::string& path);

@@ -199,13 +199,19 @@ uint32_t KsVSTHostInterface::loadPlayerFile(const std::string& path) {
 
 bool KsVSTHostInterface::readPlayerFile(const std::string& path) {
     const uint32_t frames = createReaderForPath(playerFile, path);
-    if (frames == 0)
-        return false;
-    // One extra entry repeats the first frame, for interpolating across a loop.
-    playerLeft.reset(new (std::nothrow) float[size_t(frames) + 1]());
-    playerRight.reset(new (std::nothrow) float[size_t(frames) + 1]());
-    if (!playerLeft || !playerRight ||
-        !playerFile->readSamples({playerLeft.get(), playerRight.get()})) {
+    bool read = false;
+    if (frames != 0) {
+        // One extra entry repeats the first frame, for interpolating across a loop.
+        playerLeft.reset(new (std::nothrow) float[size_t(frames) + 1]());
+        playerRight.reset(new (std::nothrow) float[size_t(frames) + 1]());
+        read = playerLeft && playerRight &&
+               playerFile->readSamples({playerLeft.get(), playerRight.get()});
+    }
+    // The samples are in memory now: the file is let go, so that a take can
+    // be saved over it.
+    if (playerFile != nullptr)
+        playerFile->close();
+    if (!read) {
         playerLeft.reset();
         playerRight.reset();
         return false;

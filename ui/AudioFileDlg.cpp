@@ -435,8 +435,8 @@ void AudioFileDlg::offerToSave(uint32_t frames) {
 // written whole and on the disk: a full disk or a power cut keeps a file
 // chosen for overwriting as it was.
 bool AudioFileDlg::saveRecording(const std::string& path, uint32_t frames) {
-    if (path.empty())
-        return false;
+    if (!hasWriterForPath(path))
+        return false; // refused before any file, the temporary one included, is touched
     const std::string temporary = playerDialog::temporaryTakePath(path);
     const std::string& target = temporary.empty() ? path : temporary;
     std::unique_ptr<KsAudioFileBase> writer;

@@ -219,6 +219,9 @@ TEST_F(AudioFileDlgWine, PlayedFileIsRecordedThroughTheEffectAndSaved) {
     settings().sampleLooped = false;
     settings().sampleRecordOption = 3;
     useAnswers();
+    // A refused name leaves alone the file its temporary name would have had.
+    const std::string bystander = binFolder() + "player-take.xyz~z";
+    std::ofstream(bystander) << "kept";
     answers.paths = {binFolder() + "player-take.xyz", saved};
     AudioFileDlg* dialog = openPlayer();
     ASSERT_NE(dialog, nullptr);
@@ -242,6 +245,8 @@ TEST_F(AudioFileDlgWine, PlayedFileIsRecordedThroughTheEffectAndSaved) {
     ASSERT_EQ(messages.size(), 1u) << "a name the writers refuse";
     EXPECT_EQ(messages[0].text, kSaveRecordingFailedText);
     EXPECT_EQ(messages[0].caption, "Kestrune");
+    EXPECT_NE(GetFileAttributesA(bystander.c_str()), INVALID_FILE_ATTRIBUTES);
+    DeleteFileA(bystander.c_str());
     EXPECT_EQ(engine().recorderState.load(), 0);
     EXPECT_FALSE(engine().recordLeft) << "the take is released after saving";
 
@@ -313,6 +318,25 @@ TEST_F(AudioFileDlgWine, ClosingTheProgramWhileRecordingOffersTheTake) {
     ASSERT_TRUE(pumpUntil([&] { return !window->mainWindowOpen(); }));
     EXPECT_EQ(answers.questions, 1);
     EXPECT_GT(readFile(saved).left.size(), 4800u);
+}
+
+// A take saved over the file the player has loaded replaces it.
+TEST_F(AudioFileDlgWine, ATakeSavedOverTheLoadedFileReplacesIt) {
+    const std::string loaded = binFolder() + "player-loaded.wav";
+    ASSERT_TRUE(CopyFileA(soxFile("wav-s16-stereo-48k.wav").c_str(), loaded.c_str(), FALSE));
+    settings().samplePath = loaded;
+    useAnswers();
+    answers.paths = {loaded};
+    ASSERT_NE(openPlayer(), nullptr);
+    const size_t loadedFrames = readFile(loaded).left.size();
+    click(IDC_RECORDER_RECORD);
+    ASSERT_TRUE(pumpUntil([&] { return engine().recordedFrames.load() > 2 * loadedFrames; }));
+    click(IDC_RECORDER_RECORD);
+    EXPECT_EQ(answers.questions, 1);
+    EXPECT_TRUE(messages.empty()) << messages[0].text;
+    EXPECT_GT(readFile(loaded).left.size(), 2 * loadedFrames);
+    closePlayer();
+    DeleteFileA(loaded.c_str());
 }
 
 // A device slower than the file: the player stops at the file's end in
