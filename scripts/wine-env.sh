@@ -71,6 +71,13 @@ first_boot() {
     touch "$root/prefix.ready"
 }
 
+# Wine draws the windows' frames itself instead of leaving them to a window
+# manager: Xvfb has none, and Wine otherwise waits two seconds for one at
+# every window it shows or hides.
+unmanaged_windows() {
+    "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+}
+
 # The virtual MIDI driver of the build tree (ROOT/wineksmidi.drv), when it
 # made one: placed into the prefix and chosen as Wine's audio driver (it
 # hands all audio on to winealsa). Its devices meet other processes in
@@ -130,6 +137,7 @@ start)
     # started here on /dev/null, no test's pipes are held open by them.
     "$WINE" wineboot </dev/null >/dev/null 2>&1
     first_boot
+    unmanaged_windows
     install_virtual_midi
     register_test_asio_drivers
     ;;
