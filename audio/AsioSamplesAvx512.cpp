@@ -49,9 +49,12 @@ inline __m512 fromInt24(__m512i s) {
                          _mm512_set1_ps(kInt24Offset));
 }
 
-inline __m512 fromInt16(__m256i s) {
+// Sixteen samples, each in the top half of its 32-bit lane, so the lane
+// holds s x 2^16: converted exactly, and scaled by 2^-16 x a, the product
+// is the rule's s x a to the bit.
+inline __m512 fromInt16High(__m512i sTimes65536) {
     return _mm512_add_ps(
-        _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_cvtepi16_epi32(s)), _mm512_set1_ps(kInt16Scale)),
+        _mm512_mul_ps(_mm512_cvtepi32_ps(sTimes65536), _mm512_set1_ps(kInt16Scale / 65536.0f)),
         _mm512_set1_ps(kInt16Offset));
 }
 
@@ -95,12 +98,33 @@ size_t writeInt32(const float* in, unsigned char* p, size_t frames, int shift, b
     return i;
 }
 
+// Byte indexes that move sample 16h + i of a vector into the top half of
+// lane i, for the two halves h.
+struct Int16Spread {
+    unsigned char half[2][64];
+};
+
+constexpr Int16Spread int16Spread() {
+    Int16Spread t{};
+    for (int h = 0; h < 2; ++h)
+        for (int i = 0; i < 16; ++i)
+            for (int b = 0; b < 2; ++b)
+                t.half[h][4 * i + 2 + b] = static_cast<unsigned char>(2 * (16 * h + i) + b);
+    return t;
+}
+
+constexpr Int16Spread kSpread16 = int16Spread();
+
 size_t readInt16(unsigned char* p, float* out, size_t frames, bool bigEndian) {
+    constexpr __mmask64 kTopHalves = 0xCCCCCCCCCCCCCCCCull;
+    const __m512i low = _mm512_loadu_si512(kSpread16.half[0]);
+    const __m512i high = _mm512_loadu_si512(kSpread16.half[1]);
     size_t i = 0;
     for (; i + 32 <= frames; i += 32) {
         const __m512i v = loadLittleEndian(p + 2 * i, 2, bigEndian);
-        _mm512_storeu_ps(out + i, fromInt16(_mm512_castsi512_si256(v)));
-        _mm512_storeu_ps(out + i + 16, fromInt16(_mm512_extracti64x4_epi64(v, 1)));
+        _mm512_storeu_ps(out + i, fromInt16High(_mm512_maskz_permutexvar_epi8(kTopHalves, low, v)));
+        _mm512_storeu_ps(out + i + 16,
+                         fromInt16High(_mm512_maskz_permutexvar_epi8(kTopHalves, high, v)));
     }
     return i;
 }
@@ -309,9 +333,7 @@ bool isInt32Layout(int32_t plain) {
     return plain == ASIOSTInt32LSB || (plain >= ASIOSTInt32LSB16 && plain <= ASIOSTInt32LSB24);
 }
 
-} // namespace
-
-size_t asioToFloatAvx512(int32_t type, unsigned char* p, float* out, size_t frames) {
+size_t wideStepsToFloat(int32_t type, unsigned char* p, float* out, size_t frames) {
     const bool bigEndian = type < ASIOSTInt16LSB;
     const int32_t plain = bigEndian ? type + ASIOSTInt16LSB : type;
     if (isInt32Layout(plain))
@@ -330,7 +352,7 @@ size_t asioToFloatAvx512(int32_t type, unsigned char* p, float* out, size_t fram
     }
 }
 
-size_t floatToAsioAvx512(int32_t type, const float* in, unsigned char* p, size_t frames) {
+size_t wideStepsToAsio(int32_t type, const float* in, unsigned char* p, size_t frames) {
     const bool bigEndian = type < ASIOSTInt16LSB;
     const int32_t plain = bigEndian ? type + ASIOSTInt16LSB : type;
     if (isInt32Layout(plain))
@@ -349,11 +371,25 @@ size_t floatToAsioAvx512(int32_t type, const float* in, unsigned char* p, size_t
     }
 }
 
-#else
-size_t asioToFloatAvx512(int32_t, unsigned char*, float*, size_t) {
-    return 0;
+} // namespace
+
+void asioToFloatAvx512(int32_t type, unsigned char* p, float* out, size_t frames) {
+    const size_t done = wideStepsToFloat(type, p, out, frames);
+    if (done < frames)
+        finishAsioToFloat(type, p, out, frames, done);
 }
-size_t floatToAsioAvx512(int32_t, const float*, unsigned char*, size_t) {
-    return 0;
+
+void floatToAsioAvx512(int32_t type, const float* in, unsigned char* p, size_t frames) {
+    const size_t done = wideStepsToAsio(type, in, p, frames);
+    if (done < frames)
+        finishFloatToAsio(type, in, p, frames, done);
+}
+
+#else
+void asioToFloatAvx512(int32_t type, unsigned char* p, float* out, size_t frames) {
+    finishAsioToFloat(type, p, out, frames, 0);
+}
+void floatToAsioAvx512(int32_t type, const float* in, unsigned char* p, size_t frames) {
+    finishFloatToAsio(type, in, p, frames, 0);
 }
 #endif

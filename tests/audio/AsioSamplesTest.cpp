@@ -743,6 +743,33 @@ TEST(AsioSamples, SixteenBitOutputTakesEveryStepWhereTheRuleDoes) {
     skipWidthsNotRun();
 }
 
+// The wide steps reach s x a by another exact product (s x 2^16 times
+// a x 2^-16); every one of the 65536 samples is read as the rule reads it.
+TEST(AsioSamples, EverySixteenBitSampleReadsAsTheRuleReadsIt) {
+    const float a = std::bit_cast<float>(0x3800007Fu), b = std::bit_cast<float>(0x3780007Fu);
+    for (const int32_t type : {ASIOSTInt16LSB, ASIOSTInt16MSB}) {
+        for (const StepTier& tier : kTiers) {
+            TierScope scope(tier);
+            if (!scope.runs())
+                continue;
+            std::vector<unsigned char> stored(2 * 65536);
+            for (uint32_t s = 0; s < 65536; ++s) {
+                const bool msb = type == ASIOSTInt16MSB;
+                stored[2 * s + (msb ? 1 : 0)] = static_cast<unsigned char>(s);
+                stored[2 * s + (msb ? 0 : 1)] = static_cast<unsigned char>(s >> 8);
+            }
+            std::vector<float> got(65536);
+            ASSERT_TRUE(asioToFloat(type, stored.data(), got.data(), 65536));
+            for (uint32_t s = 0; s < 65536; ++s) {
+                volatile float product = float(int16_t(s)) * a; // rounded on its own
+                ASSERT_EQ(std::bit_cast<uint32_t>(got[s]), std::bit_cast<uint32_t>(product + b))
+                    << tier.name << ", type " << type << ", sample " << int16_t(s);
+            }
+        }
+    }
+    skipWidthsNotRun();
+}
+
 TEST(AsioSamples, IntegerInputStandsForHalfAStepAboveItsValue) {
     const int16_t in16[] = {-32768, 32767, 0};
     std::vector<float> out(3);
