@@ -24,7 +24,8 @@ bool floatToAsio(int32_t type, const float* in, void* buffer, uint32_t frames);
 // The conversions take their widest steps (AVX-512 F, BW, DQ and VBMI, then
 // AVX2) where the processor has them, asked at the first conversion. Tests
 // narrow the choice to check each width; no width is ever chosen without
-// the processor's support, nor AVX2 when `avx2StepsEnabled` says no.
+// the processor's support, nor AVX2 when `avx2StepsEnabled` says no at the
+// moment of the choice (a later change takes effect at the next choice).
 // Returns the width taken, so a test can tell a width it could not check.
 enum class AsioSteps { baseline, avx2, avx512 };
 AsioSteps chooseAsioSteps(bool avx512, bool avx2);
