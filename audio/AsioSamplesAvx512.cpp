@@ -75,25 +75,31 @@ inline __m512i scaledOutput(__m512 x, float scale) {
 }
 
 // The 32-bit layouts: left shift for positive `shift`, arithmetic right
-// shift for negative.
-inline __m512i shifted(__m512i v, int shift) {
-    return shift >= 0 ? _mm512_sll_epi32(v, _mm_cvtsi32_si128(shift))
-                      : _mm512_sra_epi32(v, _mm_cvtsi32_si128(-shift));
+// shift for negative; a constant, so each layout's loop shifts by an
+// immediate and takes no branch.
+template <int shift> inline __m512i shifted(__m512i v) {
+    if constexpr (shift > 0)
+        return _mm512_slli_epi32(v, shift);
+    else if constexpr (shift < 0)
+        return _mm512_srai_epi32(v, -shift);
+    else
+        return v;
 }
 
-size_t readInt32(unsigned char* p, float* out, size_t frames, int shift, bool bigEndian) {
+template <int shift> size_t readInt32(unsigned char* p, float* out, size_t frames, bool bigEndian) {
     size_t i = 0;
     for (; i + 16 <= frames; i += 16)
         _mm512_storeu_ps(out + i,
-                         fromInt24(shifted(loadLittleEndian(p + 4 * i, 4, bigEndian), shift)));
+                         fromInt24(shifted<shift>(loadLittleEndian(p + 4 * i, 4, bigEndian))));
     return i;
 }
 
-size_t writeInt32(const float* in, unsigned char* p, size_t frames, int shift, bool bigEndian) {
+template <int shift>
+size_t writeInt32(const float* in, unsigned char* p, size_t frames, bool bigEndian) {
     size_t i = 0;
     for (; i + 16 <= frames; i += 16)
         storeInOrder(p + 4 * i,
-                     shifted(scaledOutput(_mm512_loadu_ps(in + i), kOutput24Scale), shift), 4,
+                     shifted<shift>(scaledOutput(_mm512_loadu_ps(in + i), kOutput24Scale)), 4,
                      bigEndian);
     return i;
 }
@@ -314,30 +320,45 @@ size_t writeInt24(const float* in, unsigned char* p, size_t frames, bool bigEndi
     return i;
 }
 
-int shiftOfInput(int32_t plain) {
+// The 32-bit layouts, by their little-endian type; 0 for any other type.
+size_t readInt32Layout(int32_t plain, unsigned char* p, float* out, size_t frames, bool bigEndian) {
     switch (plain) {
     case ASIOSTInt32LSB:
-        return -8;
+        return readInt32<-8>(p, out, frames, bigEndian);
     case ASIOSTInt32LSB16:
-        return 8;
+        return readInt32<8>(p, out, frames, bigEndian);
     case ASIOSTInt32LSB18:
-        return 6;
+        return readInt32<6>(p, out, frames, bigEndian);
     case ASIOSTInt32LSB20:
-        return 4;
+        return readInt32<4>(p, out, frames, bigEndian);
+    case ASIOSTInt32LSB24:
+        return readInt32<0>(p, out, frames, bigEndian);
     default:
         return 0;
     }
 }
 
-bool isInt32Layout(int32_t plain) {
-    return plain == ASIOSTInt32LSB || (plain >= ASIOSTInt32LSB16 && plain <= ASIOSTInt32LSB24);
+size_t writeInt32Layout(int32_t plain, const float* in, unsigned char* p, size_t frames,
+                        bool bigEndian) {
+    switch (plain) {
+    case ASIOSTInt32LSB:
+        return writeInt32<8>(in, p, frames, bigEndian);
+    case ASIOSTInt32LSB16:
+        return writeInt32<-8>(in, p, frames, bigEndian);
+    case ASIOSTInt32LSB18:
+        return writeInt32<-6>(in, p, frames, bigEndian);
+    case ASIOSTInt32LSB20:
+        return writeInt32<-4>(in, p, frames, bigEndian);
+    case ASIOSTInt32LSB24:
+        return writeInt32<0>(in, p, frames, bigEndian);
+    default:
+        return 0;
+    }
 }
 
 size_t wideStepsToFloat(int32_t type, unsigned char* p, float* out, size_t frames) {
     const bool bigEndian = type < ASIOSTInt16LSB;
     const int32_t plain = bigEndian ? type + ASIOSTInt16LSB : type;
-    if (isInt32Layout(plain))
-        return readInt32(p, out, frames, shiftOfInput(plain), bigEndian);
     switch (plain) {
     case ASIOSTInt16LSB:
         return readInt16(p, out, frames, bigEndian);
@@ -348,15 +369,13 @@ size_t wideStepsToFloat(int32_t type, unsigned char* p, float* out, size_t frame
     case ASIOSTFloat64LSB:
         return readFloat64(p, out, frames, bigEndian);
     default:
-        return 0;
+        return readInt32Layout(plain, p, out, frames, bigEndian);
     }
 }
 
 size_t wideStepsToAsio(int32_t type, const float* in, unsigned char* p, size_t frames) {
     const bool bigEndian = type < ASIOSTInt16LSB;
     const int32_t plain = bigEndian ? type + ASIOSTInt16LSB : type;
-    if (isInt32Layout(plain))
-        return writeInt32(in, p, frames, -shiftOfInput(plain), bigEndian);
     switch (plain) {
     case ASIOSTInt16LSB:
         return writeInt16(in, p, frames, bigEndian);
@@ -367,7 +386,7 @@ size_t wideStepsToAsio(int32_t type, const float* in, unsigned char* p, size_t f
     case ASIOSTFloat64LSB:
         return writeFloat64(in, p, frames, bigEndian);
     default:
-        return 0;
+        return writeInt32Layout(plain, in, p, frames, bigEndian);
     }
 }
 
