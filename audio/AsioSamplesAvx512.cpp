@@ -1,7 +1,7 @@
 // Only intrinsics live in this file (compiled for AVX-512), so no inline
 // function compiled for it can stand in for a plain one elsewhere. The
-// arithmetic is that of the per-sample rule, in the same order, but for the
-// output's fused scaling, which gives the same samples.
+// arithmetic is that of the per-sample rule, in the same order, but where a
+// fused or rescaled form gives the same samples (said at each).
 
 #include "AsioSamplesAvx512.h"
 
@@ -47,6 +47,15 @@ inline void storeInOrder(unsigned char* p, __m512i v, int width, bool bigEndian)
 inline __m512 fromInt24(__m512i s) {
     return _mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(s), _mm512_set1_ps(kInt24Scale)),
                          _mm512_set1_ps(kInt24Offset));
+}
+
+// A 24-bit sample in the top 3 bytes of its lane is s x 2^8, converted
+// exactly; scaled by 2^-31 it is the rule's s x 2^-23 without the shift.
+// The scale is a power of two, so the product is exact and fusing it with
+// the offset rounds once, as the rule's addition does.
+inline __m512 fromInt24Top(__m512i sTimes256) {
+    return _mm512_fmadd_ps(_mm512_cvtepi32_ps(sTimes256), _mm512_set1_ps(kInt24Scale / 256.0f),
+                           _mm512_set1_ps(kInt24Offset));
 }
 
 // Sixteen samples, each in the top half of its 32-bit lane, so the lane
@@ -252,7 +261,7 @@ inline __m512i swappedB(__m512i a, __m512i b, __m512i c) {
 inline __m512 groupToFloat(const Int24Tables& t, int g, __m512i low, __m512i high) {
     constexpr __mmask64 kValueBytes = 0xEEEEEEEEEEEEEEEEull; // bytes 1 to 3 of each lane
     const __m512i top = _mm512_maskz_permutex2var_epi8(kValueBytes, low, table(t.spread[g]), high);
-    return fromInt24(_mm512_srai_epi32(top, 8));
+    return fromInt24Top(top);
 }
 
 // The 48 bytes of sixteen 3-byte samples.

@@ -743,27 +743,49 @@ TEST(AsioSamples, SixteenBitOutputTakesEveryStepWhereTheRuleDoes) {
     skipWidthsNotRun();
 }
 
-// The wide steps reach s x a by another exact product (s x 2^16 times
-// a x 2^-16); every one of the 65536 samples is read as the rule reads it.
-TEST(AsioSamples, EverySixteenBitSampleReadsAsTheRuleReadsIt) {
-    const float a = std::bit_cast<float>(0x3800007Fu), b = std::bit_cast<float>(0x3780007Fu);
-    for (const int32_t type : {ASIOSTInt16LSB, ASIOSTInt16MSB}) {
+// The wide steps reach the rule's products by other exact ones (s x 2^16
+// times a x 2^-16; s x 2^8 times 2^-31, fused with the offset); every value
+// a 16 or 24-bit sample can hold is read as the rule reads it.
+struct IntegerType {
+    int32_t type;
+    int bytes;
+    bool bigEndian;
+};
+
+float ruleOfInteger(const IntegerType& t, int32_t s) {
+    if (t.bytes == 2) {
+        volatile float product = float(s) * std::bit_cast<float>(0x3800007Fu); // rounded alone
+        return product + std::bit_cast<float>(0x3780007Fu);
+    }
+    return float(s) * (1.0f / 8388608) + 1.0f / 16777216;
+}
+
+TEST(AsioSamples, EverySixteenAndTwentyFourBitSampleReadsAsTheRuleReadsIt) {
+    const IntegerType types[] = {{ASIOSTInt16LSB, 2, false},
+                                 {ASIOSTInt16MSB, 2, true},
+                                 {ASIOSTInt24LSB, 3, false},
+                                 {ASIOSTInt24MSB, 3, true}};
+    constexpr uint32_t kChunk = 65536;
+    for (const IntegerType& t : types) {
         for (const StepTier& tier : kTiers) {
             TierScope scope(tier);
             if (!scope.runs())
                 continue;
-            std::vector<unsigned char> stored(2 * 65536);
-            for (uint32_t s = 0; s < 65536; ++s) {
-                const bool msb = type == ASIOSTInt16MSB;
-                stored[2 * s + (msb ? 1 : 0)] = static_cast<unsigned char>(s);
-                stored[2 * s + (msb ? 0 : 1)] = static_cast<unsigned char>(s >> 8);
-            }
-            std::vector<float> got(65536);
-            ASSERT_TRUE(asioToFloat(type, stored.data(), got.data(), 65536));
-            for (uint32_t s = 0; s < 65536; ++s) {
-                volatile float product = float(int16_t(s)) * a; // rounded on its own
-                ASSERT_EQ(std::bit_cast<uint32_t>(got[s]), std::bit_cast<uint32_t>(product + b))
-                    << tier.name << ", type " << type << ", sample " << int16_t(s);
+            std::vector<unsigned char> stored(t.bytes * kChunk);
+            std::vector<float> got(kChunk);
+            for (uint32_t first = 0; first < (1u << (8 * t.bytes)); first += kChunk) {
+                for (uint32_t i = 0; i < kChunk; ++i)
+                    for (int b = 0; b < t.bytes; ++b)
+                        stored[t.bytes * i + (t.bigEndian ? t.bytes - 1 - b : b)] =
+                            static_cast<unsigned char>((first + i) >> (8 * b));
+                ASSERT_TRUE(asioToFloat(t.type, stored.data(), got.data(), kChunk));
+                for (uint32_t i = 0; i < kChunk; ++i) {
+                    const int shift = 32 - 8 * t.bytes;
+                    const int32_t s = int32_t((first + i) << shift) >> shift;
+                    ASSERT_EQ(std::bit_cast<uint32_t>(got[i]),
+                              std::bit_cast<uint32_t>(ruleOfInteger(t, s)))
+                        << tier.name << ", type " << t.type << ", sample " << s;
+                }
             }
         }
     }
