@@ -133,12 +133,14 @@ bool KsVSTHostInterface::openMidiInputs() {
         InputContext* context = inputContexts.back().get();
         context->device = device;
         context->engine = this;
-        if (device->sync)
-            syncActive.store(true);
+        // Only an input that opened can deliver the clock the host's song
+        // position then follows.
         if (!midiDriver->open(device, nullptr, midiInputCallback, context)) {
             known->active = false;
             device->active = false;
             result = false;
+        } else if (device->sync) {
+            syncActive.store(true);
         }
     }
     return result;

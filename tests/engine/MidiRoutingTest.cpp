@@ -145,11 +145,15 @@ TEST_F(MidiRoutingTest, InputsOpenOnlyForAPluginThatReceivesMidi) {
     EXPECT_EQ(midi.opened.size(), 1u);
 }
 
+// A clock-synced input that fails to open leaves the song position to the
+// host's own transport.
 TEST_F(MidiRoutingTest, AnInputThatFailsIsSwitchedOff) {
     midi.failOpenOfDeviceIndex = 1;
+    settings->midiDevices[1]->sync = true;
     EXPECT_FALSE(engine.startMidi());
     EXPECT_FALSE(settings->midiDevices[1]->active);
     EXPECT_EQ(midi.opened.size(), 1u);
+    EXPECT_FALSE(engine.syncActive.load());
 }
 
 // The Midi Settings dialog changes an input's options on the window thread
