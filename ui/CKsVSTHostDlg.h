@@ -59,6 +59,7 @@ private:
     void exitProgram();
     void endSession();
     void shutDown();
+    bool settingsDialogIsAsking() const;
 
     // Keys.
     bool sendComputerKey(uint8_t key, bool down) override;

@@ -154,9 +154,22 @@ void CKsVSTHostDlg::exitProgram() {
     PostMessageA(handle(), WM_CLOSE, 0, 0);
 }
 
+// A settings or Tempo window whose message box is up is disabled by the box
+// and is still inside the handler that showed it; destroying it with this
+// window would leave that handler running in a deleted window.
+bool CKsVSTHostDlg::settingsDialogIsAsking() const {
+    for (const Dialog* dialog : {audioSettingsDlg, midiSettingsDlg, tempoDlg})
+        if (dialog != nullptr && !IsWindowEnabled(dialog->handle()))
+            return true;
+    return false;
+}
+
 // A take still recording is offered for saving while the engine that holds
-// it is still there.
+// it is still there. While a settings window asks something, closing waits:
+// the user closes again after answering.
 void CKsVSTHostDlg::onClose() {
+    if (settingsDialogIsAsking())
+        return;
     if (audioFileDlg != nullptr)
         SendMessageA(audioFileDlg->handle(), WM_CLOSE, 0, 0);
     if (audioFileDlg != nullptr)

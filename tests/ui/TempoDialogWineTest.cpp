@@ -489,6 +489,40 @@ TEST_F(TempoFromMainWindow, TheTempoCommandOpensOneWindowAndEscapeKeepsItsTempo)
     EXPECT_NE(tempoWindow(), nullptr) << "opens again after closing";
 }
 
+// Stands in for a message box: its loop disables the owner and may deliver
+// a close of the main window before the user answers.
+struct CloseWhileAsking {
+    CKsVSTHostDlg* window;
+    int asked = 0;
+    bool stayedOpen = false;
+};
+
+void closeMainWhileAsking(HWND owner, const char*, const char*, void* user) {
+    auto* asking = static_cast<CloseWhileAsking*>(user);
+    ++asking->asked;
+    EnableWindow(owner, FALSE);
+    SendMessageA(asking->window->handle(), WM_CLOSE, 0, 0);
+    asking->stayedOpen = asking->window->mainWindowOpen();
+    EnableWindow(owner, TRUE);
+}
+
+// The Tempo window is still inside its handler while its box asks; closing
+// the program then would delete the window under that handler.
+TEST_F(TempoFromMainWindow, ClosingWhileTheTempoWindowAsksWaitsForTheAnswer) {
+    SendMessageA(window->handle(), WM_COMMAND, ID_FILE_TEMPO, 0);
+    HWND tempo = tempoWindow();
+    ASSERT_NE(tempo, nullptr);
+    CloseWhileAsking asking{window.get()};
+    setUserMessageSink(closeMainWhileAsking, &asking);
+    SetDlgItemTextA(tempo, IDC_TEMPO_BPM, "fast");
+    setUserMessageSink(collectMessage, &messages);
+    EXPECT_EQ(asking.asked, 1);
+    EXPECT_TRUE(asking.stayedOpen);
+    EXPECT_EQ(text(IDC_TEMPO_BPM), "120") << "the window goes on after the answer";
+    PostMessageA(window->handle(), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(pumpUntilMain([&] { return !window->mainWindowOpen(); }));
+}
+
 TEST_F(TempoFromMainWindow, MessagesLearnedFromTheVirtualMidiInputShowInTheWindow) {
     if (!virtualMidiInstalled())
         GTEST_SKIP() << "the virtual MIDI driver is not installed in this Wine prefix";
