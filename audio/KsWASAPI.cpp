@@ -195,11 +195,22 @@ bool KsWASAPI::readStreamFormat(Endpoint& endpoint, std::vector<unsigned char>& 
     return format.size() >= kPlainFormatBytes;
 }
 
+// The longest whole number of half-milliseconds whose whole frames are no
+// more than `frames`. A size the device gave for such a duration thus gives
+// that duration again, so reopening never shrinks the buffer.
 wasapi::Duration KsWASAPI::exclusiveBufferDuration(int32_t frames, uint32_t sampleRate) {
     if (sampleRate == 0 || frames <= 0)
         return 0;
-    const int64_t halfMilliseconds = static_cast<int64_t>(frames) * 2000 / sampleRate;
+    const int64_t halfMilliseconds = ((static_cast<int64_t>(frames) + 1) * 2000 - 1) / sampleRate;
     return halfMilliseconds * 5000;
+}
+
+// Rounded up to a whole unit, so that a device that cuts its duration down
+// to whole frames still finds all of them.
+wasapi::Duration KsWASAPI::durationOfFrames(uint32_t frames, uint32_t sampleRate) {
+    if (sampleRate == 0)
+        return 0;
+    return (static_cast<int64_t>(frames) * 10000000 + sampleRate - 1) / sampleRate;
 }
 
 // Capture is always shared, one device period long.
@@ -260,6 +271,11 @@ bool KsWASAPI::open(AudioDeviceSettings* device, bool probeOnly) {
         return false;
     if (!probeOnly)
         keepStreamsOnlyFor(*device, device->isInput);
+    // Opened for a start, an exclusive output asks the device every time:
+    // its size may have been changed, and the block the plug-in is told
+    // must be the one the stream gives.
+    if (!probeOnly && device->type == audioDeviceWasapiExclusive && !device->isInput)
+        return openExclusiveRender(*device);
     if (device->infoValid)
         return true;
     // A container the stream cannot convert is refused here, not at the
@@ -314,6 +330,50 @@ bool KsWASAPI::openShared(AudioDeviceSettings& device, bool probeOnly) {
             renderOwner = owner;
         }
     }
+    return true;
+}
+
+// Initialises an exclusive render stream for the entry's size and makes the
+// entry's size the frames of its buffer, so the plug-in is told the block
+// every event asks for. The stream is kept for the start.
+bool KsWASAPI::openExclusiveRender(AudioDeviceSettings& device) {
+    releaseRender(); // replaced on success, cleared on failure
+    if (!isSupportedContainer(device.bitsPerSample) || device.bufferSize <= 0)
+        return false;
+    std::unique_ptr<Endpoint> endpoint = findEndpoint(device);
+    std::unique_ptr<AudioClient> client;
+    std::vector<unsigned char> format;
+    if (endpoint == nullptr || !succeeded(endpoint->activate(client)) ||
+        !readStreamFormat(*endpoint, format) ||
+        deviceSampleType(formatFacts(format)) == DeviceSampleType::unsupported)
+        return false;
+    const uint32_t rate = formatFacts(format).sampleRate;
+    Duration duration = exclusiveBufferDuration(device.bufferSize, rate);
+    Result result = client->initialize(ShareMode::exclusive, kStreamFlagEventCallback, duration,
+                                       duration, format);
+    if (result == kBufferSizeNotAligned) {
+        // The refused client names the aligned size; only a new client
+        // may be initialised with its duration.
+        uint32_t aligned = 0;
+        if (!succeeded(client->getBufferSize(aligned)) || aligned == 0)
+            return false;
+        duration = durationOfFrames(aligned, rate);
+        client.reset();
+        if (!succeeded(endpoint->activate(client)))
+            return false;
+        result = client->initialize(ShareMode::exclusive, kStreamFlagEventCallback, duration,
+                                    duration, format);
+    }
+    std::unique_ptr<RenderService> service;
+    uint32_t frames = 0;
+    if (!succeeded(result) || !succeeded(client->getRenderService(service)) ||
+        !succeeded(client->getBufferSize(frames)) || frames == 0 || frames > INT32_MAX)
+        return false;
+    device.bufferSize = static_cast<int32_t>(frames);
+    device.infoValid = true;
+    renderClient = std::move(client);
+    renderService = std::move(service);
+    renderOwner = StreamOwner{device.id, device.type};
     return true;
 }
 

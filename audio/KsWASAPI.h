@@ -26,6 +26,8 @@ public:
     // The exclusive-mode buffer duration for `frames` at `sampleRate`, cut
     // down to whole half-milliseconds, in 100-nanosecond units.
     static wasapi::Duration exclusiveBufferDuration(int32_t frames, uint32_t sampleRate);
+    // The duration that holds `frames` at `sampleRate`, in 100-nanosecond units.
+    static wasapi::Duration durationOfFrames(uint32_t frames, uint32_t sampleRate);
 
     std::unique_ptr<wasapi::AudioClient> captureClient;
     std::unique_ptr<wasapi::AudioClient> renderClient;
@@ -61,6 +63,7 @@ private:
                           const std::vector<unsigned char>& format,
                           std::unique_ptr<wasapi::RenderService>& service);
     bool openShared(AudioDeviceSettings& device, bool probeOnly);
+    bool openExclusiveRender(AudioDeviceSettings& device);
     bool prepareStream(const AudioDeviceSettings& device, bool capture, StreamSide& side);
     bool preRoll(const StreamSide& output);
     LoopEnd runCaptureLoop(wasapi::StreamEvent& event, const StreamSide& input,

@@ -21,6 +21,7 @@ constexpr Result kOk = 0;
 constexpr Result kFail = static_cast<Result>(0x80004005);
 constexpr Result kBufferTooLarge = static_cast<Result>(0x88890006);
 constexpr Result kDeviceInUse = static_cast<Result>(0x8889000A);
+constexpr Result kBufferSizeNotAligned = static_cast<Result>(0x88890019);
 
 enum class Flow { render = 0, capture = 1 };
 enum class ShareMode { shared = 0, exclusive = 1 };

@@ -31,6 +31,9 @@ bool isFloat(const std::vector<unsigned char>& format) {
 size_t frameBytes(const std::vector<unsigned char>& format) {
     return size_t(channelsOf(format)) * bitsOf(format) / 8;
 }
+uint32_t rateOf(const std::vector<unsigned char>& format) {
+    return static_cast<uint32_t>(format[4] | format[5] << 8 | format[6] << 16 | format[7] << 24);
+}
 
 class FakeEvent : public StreamEvent {
 public:
@@ -156,12 +159,16 @@ public:
         device->initializeCalls.push_back({mode, flags, duration, periodicity, format});
         if (!succeeded(device->initializeResult))
             return device->initializeResult;
+        if (refusedAsNotAligned)
+            return kFail;
+        if (mode == ShareMode::exclusive && !initializeExclusive(duration, format))
+            return kBufferSizeNotAligned;
         initialised = true;
         return kOk;
     }
     Result getBufferSize(uint32_t& frames) override {
-        frames = device->bufferFrames;
-        return initialised ? kOk : kFail;
+        frames = refusedAsNotAligned ? alignedFrames : device->bufferFrames;
+        return initialised || refusedAsNotAligned ? kOk : kFail;
     }
     Result getStreamLatency(Duration& latency) override {
         latency = device->streamLatency;
@@ -195,8 +202,24 @@ public:
     }
 
 private:
+    bool initializeExclusive(Duration duration, const std::vector<unsigned char>& format) {
+        const auto frames =
+            static_cast<uint32_t>(duration > 0 ? duration * int64_t{rateOf(format)} / 10000000 : 0);
+        const uint32_t alignment = device->exclusiveAlignmentFrames;
+        if (alignment != 0 && frames % alignment != 0) {
+            refusedAsNotAligned = true;
+            alignedFrames = (frames / alignment + 1) * alignment;
+            return false;
+        }
+        device->bufferFrames = frames;
+        device->periodFrames = frames;
+        return true;
+    }
+
     std::shared_ptr<FakeEndpoint> device;
     bool initialised = false;
+    bool refusedAsNotAligned = false;
+    uint32_t alignedFrames = 0;
 };
 
 class FakeStore : public PropertyStore {

@@ -39,8 +39,14 @@ struct FakeEndpoint {
     bool idFails = false;
     bool formatReadFails = false;
     wasapi::Result initializeResult = wasapi::kOk;
-    uint32_t bufferFrames = 1440;     // the stream's buffer
-    uint32_t periodFrames = 480;      // frames played or captured per event
+    // An exclusive stream's buffer (and period) is the frames its duration
+    // holds, cut down to whole frames; shared streams keep these.
+    uint32_t bufferFrames = 1440; // the stream's buffer
+    uint32_t periodFrames = 480;  // frames played or captured per event
+    // Nonzero: an exclusive buffer must be a multiple of this many frames;
+    // other durations are refused as not aligned, and the refused client
+    // then tells the aligned size (rounded up) and can no longer be used.
+    uint32_t exclusiveAlignmentFrames = 0;
     wasapi::Duration period = 100000; // 10 ms
     // Reported by an initialised stream; negative: the call fails.
     wasapi::Duration streamLatency = -1;

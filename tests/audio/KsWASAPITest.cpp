@@ -262,6 +262,8 @@ TEST(KsWASAPIStart, ExclusiveRenderPreRollsOneSilentBufferThenStreams) {
     Stream s = makeDriver(twoRenderOneCapture);
     FakeEndpoint& speakers = *s.system->endpoints[0][0];
     AudioDeviceSettings* output = entry(*s.driver, "{render-1}", 8);
+    ASSERT_TRUE(s.driver->open(output, false)); // as the engine does: 256 frames give 5 ms
+    ASSERT_EQ(output->bufferSize, 240);
     Recorder recorder;
     recorder.endAfter = 3;
     ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
@@ -271,23 +273,107 @@ TEST(KsWASAPIStart, ExclusiveRenderPreRollsOneSilentBufferThenStreams) {
     EXPECT_EQ(init.mode, ShareMode::exclusive);
     EXPECT_EQ(init.duration, 50000);
     EXPECT_EQ(init.periodicity, 50000);
-    const std::vector<std::string> expectedStart = {"setEventHandle", "getBuffer 256",
-                                                    "releaseBuffer 256 2", "start"};
+    const std::vector<std::string> expectedStart = {"setEventHandle", "getBuffer 240",
+                                                    "releaseBuffer 240 2", "start"};
     ASSERT_GE(speakers.log.size(), expectedStart.size());
     EXPECT_EQ(std::vector<std::string>(speakers.log.begin(), speakers.log.begin() + 4),
               expectedStart);
-    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{256, 256, 256}));
+    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{240, 240, 240}));
 
     // Pre-roll silence, two converted blocks; the third block asked to end
     // and its buffer is never released.
     const std::vector<float> played = floatsOf(speakers.rendered);
-    ASSERT_EQ(played.size(), 3u * 256 * 2);
-    for (size_t i = 0; i < 512; ++i)
+    ASSERT_EQ(played.size(), 3u * 240 * 2);
+    for (size_t i = 0; i < 480; ++i)
         ASSERT_EQ(played[i], 0.0f) << i;
-    for (size_t frame = 256; frame < 768; ++frame) {
+    for (size_t frame = 240; frame < 720; ++frame) {
         ASSERT_EQ(played[2 * frame], 0.5f);
         ASSERT_EQ(played[2 * frame + 1], -0.25f);
     }
+}
+
+// Opened for a start as the engine does, an exclusive output's entry takes
+// the frames of the device buffer its size gives: the plug-in is told the
+// block every callback carries. A restart from that size keeps it.
+TEST(KsWASAPIStart, ExclusiveOutputTellsTheBlockTheDeviceBufferHolds) {
+    const struct {
+        uint32_t rate;
+        int32_t requested;
+        int32_t frames; // whole half-milliseconds: 5, 10, 10.5; 5.5, 10.5, 11.5
+    } cases[] = {{48000, 256, 240}, {48000, 480, 480}, {48000, 512, 504},
+                 {44100, 256, 242}, {44100, 480, 463}, {44100, 512, 507}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.requested) + " frames at " + std::to_string(c.rate));
+        Stream s = makeDriver([&](FakeSystem& system) {
+            system.addEndpoint(Flow::render, L"r", L"Out", L"Speakers",
+                               fake::formatBytes(1, 2, c.rate, 16));
+        });
+        FakeEndpoint& speakers = *s.system->endpoints[0][0];
+        AudioDeviceSettings* output = entry(*s.driver, "r", 8);
+        output->bufferSize = c.requested;
+        for (int run = 0; run < 2; ++run) {
+            ASSERT_TRUE(s.driver->open(output, false));
+            EXPECT_EQ(output->bufferSize, c.frames);
+            EXPECT_EQ(speakers.bufferFrames, uint32_t(c.frames));
+            Recorder recorder;
+            recorder.endAfter = 3;
+            ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
+            EXPECT_EQ(recorder.frameCounts, std::vector<uint32_t>(3, uint32_t(c.frames)));
+            EXPECT_EQ(speakers.activations, run + 1) << "the start uses the opened stream";
+        }
+    }
+}
+
+// Shared entries keep the stream's own buffer; the exclusive rule leaves
+// them alone.
+TEST(KsWASAPIStart, SharedOutputKeepsTheStreamBuffer) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        system.addEndpoint(Flow::render, L"r", L"Out", L"Speakers",
+                           fake::formatBytes(1, 2, 44100, 16));
+    });
+    FakeEndpoint& speakers = *s.system->endpoints[0][0];
+    AudioDeviceSettings* output = entry(*s.driver, "r", 4);
+    ASSERT_TRUE(s.driver->open(output, false));
+    EXPECT_EQ(output->bufferSize, 1440);
+    Recorder recorder;
+    recorder.endAfter = 2;
+    ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
+    ASSERT_EQ(speakers.initializeCalls.size(), 1u);
+    EXPECT_EQ(speakers.initializeCalls[0].mode, ShareMode::shared);
+    EXPECT_EQ(speakers.initializeCalls[0].duration, 0);
+    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{480, 480}));
+}
+
+// A device that cannot align the buffer to the duration names the size it
+// can; a new stream is made with that size's duration.
+TEST(KsWASAPIStart, ExclusiveOutputTakesTheAlignedSizeTheDeviceNames) {
+    Stream s = makeDriver([](FakeSystem& system) {
+        system.addEndpoint(Flow::render, L"r", L"Out", L"Speakers",
+                           fake::formatBytes(1, 2, 48000, 16));
+    });
+    FakeEndpoint& speakers = *s.system->endpoints[0][0];
+    speakers.exclusiveAlignmentFrames = 64; // 240 frames become 256
+    AudioDeviceSettings* output = entry(*s.driver, "r", 8);
+    ASSERT_TRUE(s.driver->open(output, false));
+    EXPECT_EQ(output->bufferSize, 256);
+    ASSERT_EQ(speakers.initializeCalls.size(), 2u);
+    EXPECT_EQ(speakers.initializeCalls[0].duration, 50000);
+    // 256 frames rounded up to a whole unit: a device that cuts its
+    // duration down to whole frames still finds all 256.
+    EXPECT_EQ(speakers.initializeCalls[1].duration, 53334);
+    EXPECT_EQ(speakers.initializeCalls[1].periodicity, 53334);
+    EXPECT_EQ(speakers.activations, 2);
+    EXPECT_EQ(speakers.clientsAlive, 1);
+    Recorder recorder;
+    recorder.endAfter = 2;
+    ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
+    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{256, 256}));
+
+    speakers.initializeResult = kDeviceInUse;
+    EXPECT_FALSE(s.driver->open(output, false));
+    EXPECT_EQ(output->bufferSize, 256) << "a refused device leaves the entry's size";
+    EXPECT_EQ(s.driver->renderClient, nullptr);
+    EXPECT_EQ(speakers.clientsAlive, 0);
 }
 
 TEST(KsWASAPIStart, OrderlyEndWaitsOnePeriodStopsAndReleases) {
@@ -436,11 +522,12 @@ TEST(KsWASAPIStart, OutputChannelChoiceAndFloatDevices) {
         AudioDeviceSettings* output = entry(*s.driver, "r", 8);
         output->leftChannel = c.left;
         output->rightChannel = c.right;
+        ASSERT_TRUE(s.driver->open(output, false));
         Recorder recorder;
         recorder.endAfter = 2;
         ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
         const std::vector<float> played = floatsOf(s.system->endpoints[0][0]->rendered);
-        ASSERT_EQ(played.size(), 2u * 256 * 2);
+        ASSERT_EQ(played.size(), 2u * 240 * 2);
         EXPECT_EQ(played[2 * 300], c.channel0);
         EXPECT_EQ(played[2 * 300 + 1], c.channel1);
     }
@@ -503,10 +590,14 @@ TEST(KsWASAPIStart, KeptStreamsServeOnlyTheirOwnEntry) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Stream s = makeDriver(twoRenderOneCapture);
-        s.system->endpoints[0][1]->format = fake::formatBytes(1, 2, 44100, 16);
+        Stream s = makeDriver([](FakeSystem& system) {
+            twoRenderOneCapture(system);
+            system.endpoints[0][1]->format = fake::formatBytes(1, 2, 44100, 16);
+        });
         AudioDeviceSettings* kept = entry(*s.driver, c.keptId, c.keptType);
         AudioDeviceSettings* output = entry(*s.driver, c.startId, c.startType);
+        if (c.startType == 8) // 10 ms: a size the device buffer holds whole
+            output->bufferSize = static_cast<int32_t>(output->sampleRate / 100);
         ASSERT_TRUE(s.driver->open(kept, false));
         Recorder recorder;
         recorder.endAfter = 2;
@@ -526,8 +617,8 @@ TEST(KsWASAPIOpen, OpeningAnotherEntryReleasesTheKeptStreams) {
     ASSERT_TRUE(s.driver->open(entry(*s.driver, "{render-1}", 4), false));
     ASSERT_TRUE(s.driver->open(entry(*s.driver, "{capture-1}", 4), false));
     ASSERT_TRUE(s.driver->open(entry(*s.driver, "{render-2}", 8), false));
-    EXPECT_EQ(s.driver->renderClient, nullptr);
     EXPECT_EQ(s.system->endpoints[0][0]->clientsAlive, 0);
+    EXPECT_EQ(s.system->endpoints[0][1]->clientsAlive, 1) << "kept for the exclusive start";
     EXPECT_NE(s.driver->captureClient, nullptr) << "the other direction keeps its streams";
 }
 
@@ -647,9 +738,11 @@ TEST(KsWASAPIStart, TooLargeRequestsWaitForTheNextEvent) {
     Stream s =
         makeDriver([](FakeSystem& system) { system.addEndpoint(Flow::render, L"r", L"R", L"R"); });
     s.system->endpoints[0][0]->renderGetBufferResults = {kOk, kBufferTooLarge, kBufferTooLarge};
+    AudioDeviceSettings* output = entry(*s.driver, "r", 8);
+    ASSERT_TRUE(s.driver->open(output, false));
     Recorder recorder;
     recorder.endAfter = 2;
-    ASSERT_TRUE(s.driver->start(nullptr, entry(*s.driver, "r", 8), Recorder::callback, &recorder));
+    ASSERT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
     EXPECT_EQ(recorder.blocks, 2);
     EXPECT_EQ(s.system->waits, 4);
 }
@@ -667,6 +760,8 @@ TEST(KsWASAPIStart, AStopRequestEndsARenderStreamThatTakesNoFrames) {
         Stream s = makeDriver(
             [](FakeSystem& system) { system.addEndpoint(Flow::render, L"r", L"R", L"R"); });
         FakeEndpoint& device = *s.system->endpoints[0][0];
+        AudioDeviceSettings* output = entry(*s.driver, "r", row.type);
+        ASSERT_TRUE(s.driver->open(output, false));
         device.periodFrames = 0;
         if (!row.overfull)
             device.renderGetBufferResults.assign(200, kBufferTooLarge);
@@ -684,8 +779,7 @@ TEST(KsWASAPIStart, AStopRequestEndsARenderStreamThatTakesNoFrames) {
         s.driver->watchStopRequest(&stop);
         Recorder recorder;
         recorder.endAfter = 1000;
-        EXPECT_TRUE(s.driver->start(nullptr, entry(*s.driver, "r", row.type), Recorder::callback,
-                                    &recorder));
+        EXPECT_TRUE(s.driver->start(nullptr, output, Recorder::callback, &recorder));
         EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{0}));
         EXPECT_LT(s.system->waits, 100);
         EXPECT_EQ(device.log.back(), "stop");

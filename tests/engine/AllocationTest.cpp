@@ -347,6 +347,7 @@ TEST(StreamLoopAllocations, NoneInTheRenderOrCaptureLoop) {
                 if (device->isInput && device->type == audioDeviceWasapiShared && withCapture)
                     input = device.get();
             }
+            ASSERT_TRUE(driver.open(output, false)); // as the engine does before a start
             CountingBlocks counter;
             countedAllocations = 0;
             EXPECT_TRUE(driver.start(input, output, CountingBlocks::callback, &counter));
