@@ -2,7 +2,9 @@
 
 #include "KsAudioFileBase.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -46,13 +48,16 @@ template <bool msb> struct Int32ToFloat {
         return static_cast<float>(static_cast<int32_t>(load32<msb>(p)) * kScale32);
     }
 };
+// A NaN or infinity in a damaged float file (or a double beyond the float
+// range) would poison the plug-in's filters for good, so it reads as silence.
+// Finite values pass unclipped; the selects keep the loops branch-free.
 template <bool msb> struct Float32ToFloat {
     static constexpr size_t size = 4;
     static float read(const unsigned char* p) {
         const uint32_t bits = load32<msb>(p);
         float value;
         std::memcpy(&value, &bits, 4);
-        return value;
+        return std::fabs(value) <= std::numeric_limits<float>::max() ? value : 0.0f;
     }
 };
 template <bool msb> struct Float64ToFloat {
@@ -63,7 +68,8 @@ template <bool msb> struct Float64ToFloat {
         const uint64_t bits = high << 32 | low;
         double value;
         std::memcpy(&value, &bits, 8);
-        return static_cast<float>(value);
+        const double limit = std::numeric_limits<float>::max();
+        return static_cast<float>(std::fabs(value) <= limit ? value : 0.0);
     }
 };
 

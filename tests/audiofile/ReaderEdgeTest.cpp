@@ -4,6 +4,10 @@
 #include "KsAudioFileAIFF.h"
 #include "KsAudioFileWAV.h"
 
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
 namespace {
 
 struct Fmt {
@@ -287,6 +291,57 @@ TEST(AiffReader, PlainAiffNeverReadsACompressionType) {
     bytes.insert(bytes.begin() + 12 + 8 + 18, {'j', 'u', 'n', 'k'});
     const ReadResult r = readBytes(bytes, "x.aiff");
     EXPECT_EQ(r.frames, 1u);
+}
+
+template <typename Value> Bytes storedValues(const std::vector<Value>& values, bool bigEndian) {
+    Bytes out;
+    for (const Value value : values) {
+        unsigned char bytes[sizeof(Value)];
+        std::memcpy(bytes, &value, sizeof(Value)); // the test machines are little-endian
+        if (bigEndian)
+            std::reverse(bytes, bytes + sizeof(Value));
+        out.insert(out.end(), bytes, bytes + sizeof(Value));
+    }
+    return out;
+}
+
+TEST(FloatSamples, NonFiniteValuesReadAsSilenceAndFiniteOnesStayUnclipped) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<float> floats = {float(nan), float(inf), float(-inf), 1.5f, -3.0f, 0.25f};
+    const std::vector<double> doubles = {nan, inf, -inf, 1e300, -1e300, 2.5};
+    const std::vector<float> fromFloats = {0.0f, 0.0f, 0.0f, 1.5f, -3.0f, 0.25f};
+    const std::vector<float> fromDoubles = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 2.5f};
+    const Bytes rate = {0x40, 0x0E, 0xAC, 0x44};
+    const struct {
+        const char* why;
+        Bytes bytes;
+        const char* name;
+        bool stereo;
+        const std::vector<float>& expected;
+    } cases[] = {
+        {"float32 WAV",
+         riff({fmtChunk({3, 2, 44100, 8, 32}), dataChunk(storedValues(floats, false))}), "x.wav",
+         true, fromFloats},
+        {"float64 WAV",
+         riff({fmtChunk({3, 2, 44100, 16, 64}), dataChunk(storedValues(doubles, false))}), "x.wav",
+         true, fromDoubles},
+        {"fl32 AIFF-C", aiff(makeComm(1, 6, 32, rate, "fl32"), storedValues(floats, true), true),
+         "x.aif", false, fromFloats},
+        {"fl64 AIFF-C", aiff(makeComm(2, 3, 64, rate, "fl64"), storedValues(doubles, true), true),
+         "x.aif", true, fromDoubles},
+    };
+    for (const auto& c : cases) {
+        const ReadResult r = readBytes(c.bytes, c.name);
+        ASSERT_TRUE(r.read) << c.why;
+        std::vector<float> left = c.expected, right = c.expected;
+        if (c.stereo) {
+            left = {c.expected[0], c.expected[2], c.expected[4]};
+            right = {c.expected[1], c.expected[3], c.expected[5]};
+        }
+        EXPECT_EQ(r.left, left) << c.why;
+        EXPECT_EQ(r.right, right) << c.why;
+    }
 }
 
 TEST(AiffRate, DecodesWholeNumbersAndRefusesTheRest) {
