@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <new>
 #include <vector>
 
 namespace {
@@ -36,8 +37,12 @@ bool readWholeFile(const std::string& path, std::vector<char>& bytes) {
     if (std::fseek(file, 0, SEEK_END) == 0) {
         const long size = std::ftell(file);
         if (size >= 0 && size <= kLargestChunk && std::fseek(file, 0, SEEK_SET) == 0) {
-            bytes.resize(static_cast<size_t>(size));
-            complete = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+            try {
+                bytes.resize(static_cast<size_t>(size));
+                complete = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+            } catch (const std::bad_alloc&) {
+                complete = false; // no memory for it: as unreadable as a locked file
+            }
         }
     }
     std::fclose(file);
@@ -77,6 +82,10 @@ void KsVSTHostInterface::loadState() {
     std::vector<char> chunk;
     if (!readWholeFile(folder + kStateFileName, chunk))
         return;
+    // An empty chunk still comes with a valid address: plug-ins may look at
+    // the bytes before they look at the size.
+    static char emptyChunk = 0;
     if (hostLib != nullptr && hostLib->effect != nullptr)
-        dispatch(effSetChunk, 0, static_cast<VstIntPtr>(chunk.size()), chunk.data());
+        dispatch(effSetChunk, 0, static_cast<VstIntPtr>(chunk.size()),
+                 chunk.empty() ? &emptyChunk : chunk.data());
 }

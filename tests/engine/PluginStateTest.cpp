@@ -81,6 +81,7 @@ TEST_F(PluginStateTest, EmptyFileGivesAnEmptyChunk) {
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.back().opcode, effSetChunk);
     EXPECT_EQ(calls.back().value, 0);
+    EXPECT_TRUE(calls.back().ptrGiven) << "plug-ins may read a header before the size";
 }
 
 TEST_F(PluginStateTest, PathWithoutSeparatorRunsIntoTheFolderName) {

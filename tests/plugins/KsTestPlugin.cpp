@@ -110,7 +110,7 @@ void logCall(TestPlugin* plugin, VstInt32 opcode, VstInt32 index, VstIntPtr valu
     if (slot >= kMaxLoggedCalls)
         return;
     KsTestCall& call = plugin->calls[slot];
-    call = KsTestCall{opcode, index, value, opt, {}};
+    call = KsTestCall{opcode, index, value, opt, {}, ptr != nullptr};
     if (opcode == effCanDo && ptr != nullptr)
         std::strncpy(call.text, static_cast<const char*>(ptr), sizeof(call.text) - 1);
     if (opcode == effSetChunk && ptr != nullptr && value > 0)

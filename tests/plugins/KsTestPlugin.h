@@ -19,6 +19,7 @@ struct KsTestCall {
     VstIntPtr value;
     float opt;
     char text[48]; // the string of effCanDo, the first bytes of effSetChunk
+    bool ptrGiven; // the call came with a non-null pointer
 };
 
 enum KsTestPseudoOpcode : VstInt32 {
