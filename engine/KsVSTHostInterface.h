@@ -250,4 +250,6 @@ private:
     std::shared_ptr<StreamLink> streamLink;
     std::vector<std::unique_ptr<InputContext>> inputContexts;
     std::atomic<bool> settingsSaveRequested{false};
+    // "saved.chunk" was there at start but could not be handed over.
+    bool stateFileNotLoaded = false;
 };

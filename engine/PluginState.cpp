@@ -5,6 +5,7 @@
 
 #include "Files.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -28,11 +29,15 @@ bool writeWholeFile(const std::string& path, const void* data, size_t size) {
     return std::fclose(file) == 0 && written && flushed;
 }
 
-// The whole file, or nothing: a short read hands no partial state over.
-bool readWholeFile(const std::string& path, std::vector<char>& bytes) {
+enum class StateFile { absent, unreadable, read };
+
+// The whole file, or nothing: a short read hands no partial state over. A
+// file that is there but cannot be read whole (locked by another program,
+// too large, no memory for it) is told apart from one that is not there.
+StateFile readWholeFile(const std::string& path, std::vector<char>& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr)
-        return false;
+        return errno == ENOENT ? StateFile::absent : StateFile::unreadable;
     bool complete = false;
     if (std::fseek(file, 0, SEEK_END) == 0) {
         const long size = std::ftell(file);
@@ -46,14 +51,15 @@ bool readWholeFile(const std::string& path, std::vector<char>& bytes) {
         }
     }
     std::fclose(file);
-    return complete;
+    return complete ? StateFile::read : StateFile::unreadable;
 }
 
 } // namespace
 
 // The chunk goes to a temporary file beside the state file, which replaces
 // the old one only after a complete write: a failed save keeps the last
-// good state.
+// good state. A state file this run could not hand over is the user's, not
+// ours to overwrite: it is first kept as "saved.chunk.bak".
 void KsVSTHostInterface::saveState() {
     if (settings == nullptr)
         return;
@@ -67,6 +73,11 @@ void KsVSTHostInterface::saveState() {
     if (size <= 0 || size > kLargestChunk || data == nullptr)
         return; // nothing to keep, or a state that could never be loaded again
     const std::string path = folder + kStateFileName;
+    if (stateFileNotLoaded) {
+        if (!platform::replaceFile(path, path + ".bak"))
+            return;
+        stateFileNotLoaded = false; // a second save must not put our own state in the .bak
+    }
     const std::string temporary = path + ".new";
     if (!writeWholeFile(temporary, data, static_cast<size_t>(size)) ||
         !platform::replaceFile(temporary, path))
@@ -80,7 +91,9 @@ void KsVSTHostInterface::loadState() {
     if (!settings->readString("contentpath", folder))
         return;
     std::vector<char> chunk;
-    if (!readWholeFile(folder + kStateFileName, chunk))
+    const StateFile state = readWholeFile(folder + kStateFileName, chunk);
+    stateFileNotLoaded = state == StateFile::unreadable;
+    if (state != StateFile::read)
         return;
     // An empty chunk still comes with a valid address: plug-ins may look at
     // the bytes before they look at the size.

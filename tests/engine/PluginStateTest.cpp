@@ -1,8 +1,13 @@
 #include "EngineTestSupport.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -15,6 +20,18 @@ std::string readFile(const fs::path& path) {
 
 void writeFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A state file of 2^31 bytes, one more than a chunk may have, and so one that
+// cannot be handed over. Sparse: writing its last byte only.
+constexpr uintmax_t kTooLarge = uintmax_t{1} << 31;
+void writeTooLargeFile(const fs::path& path) {
+    std::FILE* file = std::fopen(path.string().c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fseek(file, static_cast<long>(kTooLarge - 1), SEEK_SET), 0);
+    std::fputc(0, file);
+    ASSERT_EQ(std::fclose(file), 0);
+    ASSERT_EQ(fs::file_size(path), kTooLarge);
 }
 
 class PluginStateTest : public EngineTest {
@@ -71,6 +88,8 @@ TEST_F(PluginStateTest, SaveWritesTheChunkExactlyAndLoadHandsItBack) {
     EXPECT_EQ(calls[0].opcode, effSetChunk);
     EXPECT_EQ(calls[0].value, 18);
     EXPECT_EQ(std::string(calls[0].text, 18), chunk);
+    engine.saveState();
+    EXPECT_FALSE(fs::exists(folder / "Content" / "saved.chunk.bak")) << "a loaded state is ours";
 }
 
 TEST_F(PluginStateTest, EmptyFileGivesAnEmptyChunk) {
@@ -83,6 +102,54 @@ TEST_F(PluginStateTest, EmptyFileGivesAnEmptyChunk) {
     EXPECT_EQ(calls.back().value, 0);
     EXPECT_TRUE(calls.back().ptrGiven) << "plug-ins may read a header before the size";
 }
+
+TEST_F(PluginStateTest, StateFileNotHandedOverIsKeptAsBackupBeforeTheSave) {
+    setContentPath(contentFolder());
+    const fs::path state = folder / "Content" / "saved.chunk";
+    writeTooLargeFile(state);
+    writeFile(folder / "Content" / "saved.chunk.bak", "older backup");
+    control.clearCalls(lib.effect);
+    engine.loadState();
+    EXPECT_EQ(callsOf(effSetChunk), 0);
+    setPluginChunk("defaults");
+    engine.saveState();
+    engine.saveState(); // Exit saves twice
+    EXPECT_EQ(readFile(state), "defaults");
+    EXPECT_EQ(fs::file_size(folder / "Content" / "saved.chunk.bak"), kTooLarge);
+}
+
+TEST_F(PluginStateTest, StateFileThatCannotBeMovedAsideStays) {
+    setContentPath(contentFolder());
+    const fs::path state = folder / "Content" / "saved.chunk";
+    writeTooLargeFile(state);
+    fs::create_directories(folder / "Content" / "saved.chunk.bak" / "in the way");
+    engine.loadState();
+    setPluginChunk("defaults");
+    engine.saveState();
+    EXPECT_EQ(fs::file_size(state), kTooLarge);
+    EXPECT_FALSE(fs::exists(folder / "Content" / "saved.chunk.new"));
+}
+
+#if defined(_WIN32)
+TEST_F(PluginStateTest, StateFileLockedByAnotherProgramIsNotReplaced) {
+    setContentPath(contentFolder());
+    const fs::path state = folder / "Content" / "saved.chunk";
+    writeFile(state, "user's bank");
+    HANDLE lock = CreateFileA(state.string().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    control.clearCalls(lib.effect);
+    engine.loadState();
+    EXPECT_EQ(callsOf(effSetChunk), 0);
+    setPluginChunk("defaults");
+    engine.saveState();
+    CloseHandle(lock);
+    EXPECT_EQ(readFile(state), "user's bank");
+    engine.saveState(); // unlocked by the second save at exit: kept aside first
+    EXPECT_EQ(readFile(folder / "Content" / "saved.chunk.bak"), "user's bank");
+    EXPECT_EQ(readFile(state), "defaults");
+}
+#endif
 
 TEST_F(PluginStateTest, PathWithoutSeparatorRunsIntoTheFolderName) {
     setContentPath((folder / "Content").string());
