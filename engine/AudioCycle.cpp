@@ -153,13 +153,23 @@ VstIntPtr KsVSTHostInterface::dispatch(VstInt32 opcode, VstInt32 index, VstIntPt
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
+// A message shown during a start runs the window thread's message loop, from
+// which the menu or the Audio Settings dialog could start or stop audio again
+// halfway through this start.
 bool KsVSTHostInterface::startAudio() {
-    if (!isAttached() || hostLib->effect == nullptr)
+    if (audioTransition || !isAttached() || hostLib->effect == nullptr)
         return false;
+    audioTransition = true;
+    const bool started = startAudioNow();
+    audioTransition = false;
+    return started;
+}
+
+bool KsVSTHostInterface::startAudioNow() {
     const int32_t previousPlayerState = playerState.load();
     if (previousPlayerState > 0)
         setPlayerState(0, loop); // it restarts below once audio runs again
-    stopAudio();
+    stopStream();
     if (running.load())
         return false; // the previous stream has not ended: never run two
     joinStreamThread();
@@ -244,7 +254,8 @@ bool KsVSTHostInterface::startStreaming(AudioDeviceSettings* input, AudioDeviceS
         running.store(true);
         return true;
     }
-    if (!isWasapiType(output->type))
+    // A thread not yet collected would be overwritten, which ends the program.
+    if (!isWasapiType(output->type) || streamThread.joinable())
         return false;
     streamKind = StreamKind::ownThread;
     streamLink = std::make_shared<StreamLink>(this);
@@ -288,7 +299,18 @@ void KsVSTHostInterface::joinStreamThread() {
         streamThread.join();
 }
 
+// Inside a start (from the loop of its message) there is nothing to stop: the
+// start has stopped the last stream before it shows anything, and its own
+// stream does not run yet.
 void KsVSTHostInterface::stopAudio() {
+    if (audioTransition)
+        return;
+    audioTransition = true;
+    stopStream();
+    audioTransition = false;
+}
+
+void KsVSTHostInterface::stopStream() {
     if (!isAttached() || !running.load())
         return;
     if (streamKind == StreamKind::asio) {

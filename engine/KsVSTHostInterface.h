@@ -201,6 +201,8 @@ private:
     bool isInstrument() const;
     VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0,
                        void* ptr = nullptr, float opt = 0.0f) const;
+    bool startAudioNow();
+    void stopStream();
     bool openDevicesAndCheckFormats(AudioDeviceSettings*& input, AudioDeviceSettings*& output);
     void prepareHostTime(const AudioDeviceSettings& output);
     bool startStreaming(AudioDeviceSettings* input, AudioDeviceSettings* output);
@@ -246,6 +248,7 @@ private:
     // How the running stream was started, so it is stopped the same way.
     enum class StreamKind { none, asio, ownThread };
     StreamKind streamKind = StreamKind::none;
+    bool audioTransition = false; // a start or stop is under way (window thread)
     std::thread streamThread;
     std::shared_ptr<StreamLink> streamLink;
     std::vector<std::unique_ptr<InputContext>> inputContexts;

@@ -58,8 +58,11 @@ void raiseCurrentThreadToTimeCritical() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
 }
 
+// Without an owner, only task-modal keeps the thread's other windows from
+// taking clicks while the box is up: a click there could start audio again
+// inside the start that shows the box.
 void showSystemMessage(const std::string& text, const std::string& caption) {
-    MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK);
+    MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL);
 }
 
 } // namespace platform

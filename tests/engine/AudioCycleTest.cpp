@@ -241,6 +241,31 @@ TEST_F(StreamThreadTest, AStreamThatWillNotEndBlocksTheNextStart) {
     EXPECT_TRUE(engine.startAudio());
 }
 
+// The warning of a start lets the window thread's message loop run, and from
+// there the menu or Apply in Audio Settings would start audio again.
+TEST_F(StreamThreadTest, AStartFromTheMessageOfAStartIsRefused) {
+    settings->outputDevice = addDevice(*wasapi, audioDeviceWasapiShared, "Speakers", false);
+    struct Nested {
+        KsVSTHostInterface& engine;
+        int messages = 0;
+        bool innerStarted = true;
+    } nested{engine};
+    platform::setMessageSink(
+        [](const std::string&, const std::string&, void* user) {
+            auto& n = *static_cast<Nested*>(user);
+            if (n.messages++ == 0)
+                n.innerStarted = n.engine.startAudio();
+        },
+        &nested);
+    EXPECT_TRUE(engine.startAudio());
+    EXPECT_FALSE(nested.innerStarted);
+    EXPECT_EQ(nested.messages, 1);
+    EXPECT_EQ(wasapi->starts.load(), 1) << "one stream";
+    EXPECT_TRUE(engine.running.load());
+    engine.stopAudio();
+    EXPECT_FALSE(engine.running.load());
+}
+
 TEST_F(StreamThreadTest, AStreamWhoseDeviceWentQuietStillStops) {
     settings->outputDevice = addDevice(*wasapi, audioDeviceWasapiShared, "Speakers", false);
     wasapi->quietAfter = 3;

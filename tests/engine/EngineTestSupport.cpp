@@ -75,6 +75,7 @@ bool BlockingLoopDriver::open(AudioDeviceSettings* device, bool) {
 
 bool BlockingLoopDriver::start(AudioDeviceSettings* input, AudioDeviceSettings* output,
                                AudioCallback cb, void* user) {
+    ++starts;
     if (failStart || output == nullptr)
         return false;
     const auto frames =

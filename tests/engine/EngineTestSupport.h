@@ -60,6 +60,7 @@ public:
     bool open(AudioDeviceSettings* device, bool) override;
 
     bool failStart = false;
+    std::atomic<int> starts{0};
     bool ignoreEnd = false; // keeps streaming after the callback said stop
     int quietAfter = -1;    // after this many blocks the device delivers none
     std::atomic<int> blocks{0};
