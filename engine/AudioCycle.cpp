@@ -173,6 +173,8 @@ bool KsVSTHostInterface::startAudioNow() {
     if (running.load())
         return false; // the previous stream has not ended: never run two
     joinStreamThread();
+    // Left by a stream that ended before a block took it, it would end this one.
+    stopRequest.store(false);
 
     AudioDeviceSettings* input = nullptr;
     AudioDeviceSettings* output = nullptr;
@@ -328,11 +330,14 @@ void KsVSTHostInterface::stopStream() {
         for (int check = 0; check < kStopChecks && stopRequest.load() && running.load(); ++check)
             platform::sleepMs(kStopCheckIntervalMs);
     }
-    stopRequest.store(false);
     // The stream thread clears `running` as it ends; give it the moment it
     // needs after its last cycle, then collect it.
     for (int check = 0; check < kStopChecks && running.load(); ++check)
         platform::sleepMs(kStopCheckIntervalMs);
+    // A stream held up in a block keeps the request: the block it comes back
+    // to ends it.
+    if (!running.load())
+        stopRequest.store(false);
     joinStreamThread();
 }
 

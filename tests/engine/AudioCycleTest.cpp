@@ -266,6 +266,32 @@ TEST_F(StreamThreadTest, AStartFromTheMessageOfAStartIsRefused) {
     EXPECT_FALSE(engine.running.load());
 }
 
+// A block held up longer than a stop waits: the stream ends by itself when
+// the block comes back. Ended by its device instead, it leaves the request
+// behind, which must not end the next stream.
+TEST_F(StreamThreadTest, AStreamHeldUpDuringAStopEndsWhenItComesBack) {
+    settings->outputDevice = addDevice(*wasapi, audioDeviceWasapiShared, "Speakers", false);
+    for (const bool deviceEnds : {false, true}) {
+        ASSERT_TRUE(engine.startAudio());
+        wasapi->holdBlocks = true;
+        while (!wasapi->holding.load())
+            platform::sleepMs(1);
+        engine.stopAudio();
+        EXPECT_TRUE(engine.running.load()) << "held past the stop's checks";
+        if (deviceEnds)
+            wasapi->forceEnd = true; // no further block takes the request
+        else
+            wasapi->holdBlocks = false; // the block comes back
+        for (int i = 0; i < 2000 && engine.running.load(); ++i)
+            platform::sleepMs(1);
+        EXPECT_FALSE(engine.running.load()) << "device ends: " << deviceEnds;
+        wasapi->holdBlocks = false;
+        wasapi->forceEnd = false;
+    }
+    EXPECT_TRUE(engine.startAudio()) << "after a stream the device ended";
+    EXPECT_TRUE(engine.running.load());
+}
+
 TEST_F(StreamThreadTest, AStreamWhoseDeviceWentQuietStillStops) {
     settings->outputDevice = addDevice(*wasapi, audioDeviceWasapiShared, "Speakers", false);
     wasapi->quietAfter = 3;

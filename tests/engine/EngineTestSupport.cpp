@@ -83,6 +83,9 @@ bool BlockingLoopDriver::start(AudioDeviceSettings* input, AudioDeviceSettings* 
     if (!allocateChannelBuffers(frames))
         return false;
     while (!forceEnd.load()) {
+        holdWhileAsked();
+        if (forceEnd.load())
+            break;
         if (quietAfter >= 0 && blocks.load() >= quietAfter) {
             // A device gone quiet: no block comes, only the stop request is seen.
             if (stopRequested()) {
@@ -99,6 +102,14 @@ bool BlockingLoopDriver::start(AudioDeviceSettings* input, AudioDeviceSettings* 
         platform::sleepMs(1);
     }
     return false;
+}
+
+void BlockingLoopDriver::holdWhileAsked() {
+    for (int waited = 0; holdBlocks.load() && !forceEnd.load() && waited < 20000; ++waited) {
+        holding.store(true);
+        platform::sleepMs(1);
+    }
+    holding.store(false);
 }
 
 FakeMidiDriver::FakeMidiDriver() {

@@ -65,6 +65,13 @@ public:
     int quietAfter = -1;    // after this many blocks the device delivers none
     std::atomic<int> blocks{0};
     std::atomic<bool> forceEnd{false};
+    // While set, the next block is held up, as by a plug-in stuck in its
+    // processing; `holding` shows it.
+    std::atomic<bool> holdBlocks{false};
+    std::atomic<bool> holding{false};
+
+private:
+    void holdWhileAsked();
 };
 
 class FakeMidiDriver : public KsMidiBase {
