@@ -232,22 +232,30 @@ bool KsASIO::start(AudioDeviceSettings* input, AudioDeviceSettings* output, Audi
 // processing, or waiting for the window thread that waits here) keeps the
 // driver, its buffers and ours: `running` stays set, a later stop tries
 // again and a start fails until it has ended. Freed under it, they would
-// be written by the block still running.
+// be written by the block still running. A block that began after the first
+// wait (it only silences its half) may still be in our code when the
+// driver's stop returns: it too ends before they go.
 void KsASIO::stop() {
     if (running) {
         streaming.store(false);
         platform::sleepMs(kStopPauseMs);
-        for (uint32_t waited = 0; inBlock.load() && waited < kBlockEndWaitMs;
-             waited += kBlockEndCheckMs)
-            platform::sleepMs(kBlockEndCheckMs);
-        if (inBlock.load())
+        if (!blockEnded())
+            return;
+        ASIOStop();
+        if (!blockEnded())
             return;
         running = false;
-        ASIOStop();
         ASIODisposeBuffers();
         drivers.unloadCurrentDriver();
     }
     freeChannelBuffers();
+}
+
+bool KsASIO::blockEnded() const {
+    for (uint32_t waited = 0; inBlock.load() && waited < kBlockEndWaitMs;
+         waited += kBlockEndCheckMs)
+        platform::sleepMs(kBlockEndCheckMs);
+    return !inBlock.load();
 }
 
 bool KsASIO::showControlPanel(AudioDeviceSettings* device) {

@@ -74,6 +74,8 @@ public:
     void processBlock(int32_t half);
 
 private:
+    // Waits up to two seconds for a block in our code to end; false if it did not.
+    bool blockEnded() const;
     void listDevices();
     bool initDriver();
     bool prepareBuffers();
