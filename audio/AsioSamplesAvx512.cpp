@@ -49,15 +49,6 @@ inline __m512 fromInt24(__m512i s) {
                          _mm512_set1_ps(kInt24Offset));
 }
 
-// A 24-bit sample in the top 3 bytes of its lane is s x 2^8, converted
-// exactly; scaled by 2^-31 it is the rule's s x 2^-23 without the shift.
-// The scale is a power of two, so the product is exact and fusing it with
-// the offset rounds once, as the rule's addition does.
-inline __m512 fromInt24Top(__m512i sTimes256) {
-    return _mm512_fmadd_ps(_mm512_cvtepi32_ps(sTimes256), _mm512_set1_ps(kInt24Scale / 256.0f),
-                           _mm512_set1_ps(kInt24Offset));
-}
-
 // Sixteen samples, each in the top half of its 32-bit lane, so the lane
 // holds s x 2^16: converted exactly, and scaled by 2^-16 x a, the product
 // is the rule's s x a to the bit.
@@ -114,8 +105,11 @@ size_t writeInt32(const float* in, unsigned char* p, size_t frames, bool bigEndi
 }
 
 // Byte indexes that move sample 16h + i of a vector into the top half of
-// lane i, for the two halves h.
-struct Int16Spread {
+// lane i, for the two halves h. Every table of this file is aligned to a
+// cache line: a 64-byte load across two lines costs twice one within a line
+// (24-bit output at 256 frames took 15 ns instead of 12 with its tables 32
+// bytes off a line).
+struct alignas(64) Int16Spread {
     unsigned char half[2][64];
 };
 
@@ -201,7 +195,7 @@ size_t writeFloat64(const float* in, unsigned char* p, size_t frames, bool bigEn
 // so every load and store is a plain full one. Sample group g (16 samples,
 // 48 bytes) lies in the pair (A, B) for g < 2 and (B, C) otherwise; output
 // vector v takes its bytes from the pair of groups (v, v + 1).
-struct Int24Tables {
+struct alignas(64) Int24Tables {
     unsigned char spread[4][64]; // group's samples to the top 3 bytes of 32-bit lanes
     unsigned char pack[3][64];   // bytes 0 to 2 of the groups' lanes to stored samples
 };
@@ -226,7 +220,7 @@ constexpr Int24Tables int24Tables(bool bigEndian) {
 
 // Byte order of each sample reversed: vectors A and C from the pairs (A, B)
 // and (B, C); vector B from (B, C) except its byte 1, which is A's byte 63.
-struct Int24Swap {
+struct alignas(64) Int24Swap {
     unsigned char fromPair[3][64];
 };
 
@@ -261,7 +255,7 @@ inline __m512i swappedB(__m512i a, __m512i b, __m512i c) {
 inline __m512 groupToFloat(const Int24Tables& t, int g, __m512i low, __m512i high) {
     constexpr __mmask64 kValueBytes = 0xEEEEEEEEEEEEEEEEull; // bytes 1 to 3 of each lane
     const __m512i top = _mm512_maskz_permutex2var_epi8(kValueBytes, low, table(t.spread[g]), high);
-    return fromInt24Top(top);
+    return fromInt24(_mm512_srai_epi32(top, 8));
 }
 
 // The 48 bytes of sixteen 3-byte samples.

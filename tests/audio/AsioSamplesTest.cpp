@@ -743,9 +743,10 @@ TEST(AsioSamples, SixteenBitOutputTakesEveryStepWhereTheRuleDoes) {
     skipWidthsNotRun();
 }
 
-// The wide steps reach the rule's products by other exact ones (s x 2^16
-// times a x 2^-16; s x 2^8 times 2^-31, fused with the offset); every value
-// a 16 or 24-bit sample can hold is read as the rule reads it.
+// The wide steps reach the rule's products by other routes (16-bit: s x 2^16
+// times a x 2^-16; 24-bit: the sample spread into the top of its lane and
+// shifted down); every value a 16 or 24-bit sample can hold is read as the
+// rule reads it.
 struct IntegerType {
     int32_t type;
     int bytes;
