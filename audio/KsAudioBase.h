@@ -69,6 +69,9 @@ public:
     virtual bool matchFormats(AudioDeviceSettings* inputDevice,
                               AudioDeviceSettings* outputDevice) = 0;
     virtual bool open(AudioDeviceSettings* device, bool probeOnly) = 0;
+    // Lets go of any stream `open` prepared for a start that is not coming
+    // (an exclusive stream holds its device until then).
+    virtual void releasePreparedStreams() {}
 
     // A flag the caller raises to end a stream whose loop runs in `start`.
     // The loop looks at it while it waits for the device, so a stream whose

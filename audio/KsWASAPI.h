@@ -22,6 +22,7 @@ public:
     void stop() override;
     bool matchFormats(AudioDeviceSettings* inputDevice, AudioDeviceSettings* outputDevice) override;
     bool open(AudioDeviceSettings* device, bool probeOnly) override;
+    void releasePreparedStreams() override { releaseStreams(); }
 
     // The exclusive-mode buffer duration for `frames` at `sampleRate`, cut
     // down to whole half-milliseconds, in 100-nanosecond units.

@@ -178,17 +178,29 @@ bool KsVSTHostInterface::startAudioNow() {
 
     AudioDeviceSettings* input = nullptr;
     AudioDeviceSettings* output = nullptr;
-    if (!openDevicesAndCheckFormats(input, output))
+    if (!openDevicesAndCheckFormats(input, output)) {
+        releasePreparedStreams();
         return false;
+    }
     prepareHostTime(*output);
     // The plug-in may have changed its counts since loading; no stream runs now.
     hostLib->prepareChannels(output->bufferSize);
     installHostHooks();
-    if (!startStreaming(input, output))
+    if (!startStreaming(input, output)) {
+        releasePreparedStreams();
         return false;
+    }
     if (previousPlayerState != 0)
         setPlayerState(1, loop);
     return true;
+}
+
+// A start that fails lets go of the streams its opens prepared: an
+// exclusive output would keep its device from every other program.
+void KsVSTHostInterface::releasePreparedStreams() {
+    for (AudioDeviceSettings* device : {settings->inputDevice, settings->outputDevice})
+        if (KsAudioBase* driver = audioDrivers->driverFor(device))
+            driver->releasePreparedStreams();
 }
 
 // Steps 4 to 7 of the start: open the chosen entries, warn about a missing

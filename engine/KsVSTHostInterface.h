@@ -204,6 +204,7 @@ private:
     bool startAudioNow();
     void stopStream();
     bool openDevicesAndCheckFormats(AudioDeviceSettings*& input, AudioDeviceSettings*& output);
+    void releasePreparedStreams();
     void prepareHostTime(const AudioDeviceSettings& output);
     bool startStreaming(AudioDeviceSettings* input, AudioDeviceSettings* output);
     struct StreamLink;

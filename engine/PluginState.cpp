@@ -54,12 +54,21 @@ StateFile readWholeFile(const std::string& path, std::vector<char>& bytes) {
     return complete ? StateFile::read : StateFile::unreadable;
 }
 
+bool fileIsThere(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return errno != ENOENT;
+    std::fclose(file);
+    return true;
+}
+
 } // namespace
 
 // The chunk goes to a temporary file beside the state file, which replaces
 // the old one only after a complete write: a failed save keeps the last
 // good state. A state file this run could not hand over is the user's, not
-// ours to overwrite: it is first kept as "saved.chunk.bak".
+// ours to overwrite: it is first kept as "saved.chunk.bak", and while such a
+// backup is there the save is skipped.
 void KsVSTHostInterface::saveState() {
     if (settings == nullptr)
         return;
@@ -74,7 +83,10 @@ void KsVSTHostInterface::saveState() {
         return; // nothing to keep, or a state that could never be loaded again
     const std::string path = folder + kStateFileName;
     if (stateFileNotLoaded) {
-        if (!platform::replaceFile(path, path + ".bak"))
+        // An older backup may be the only copy of the user's bank (the file
+        // was not handed over in an earlier run either): it is never replaced.
+        const std::string backup = path + ".bak";
+        if (fileIsThere(backup) || !platform::replaceFile(path, backup))
             return;
         stateFileNotLoaded = false; // a second save must not put our own state in the .bak
     }

@@ -181,7 +181,8 @@ void CKsVSTHostDlg::onClose() {
 // Windows ends the session without closing the window and then ends the
 // process: what a close keeps is kept here, but nothing is asked.
 void CKsVSTHostDlg::endSession() {
-    if (tempoDlg != nullptr)
+    // Not while its message box is up: the handler that showed it still runs.
+    if (tempoDlg != nullptr && IsWindowEnabled(tempoDlg->handle()))
         SendMessageA(tempoDlg->handle(), WM_CLOSE, 0, 0);
     shutDown();
 }

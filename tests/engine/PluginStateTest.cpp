@@ -106,8 +106,8 @@ TEST_F(PluginStateTest, EmptyFileGivesAnEmptyChunk) {
 TEST_F(PluginStateTest, StateFileNotHandedOverIsKeptAsBackupBeforeTheSave) {
     setContentPath(contentFolder());
     const fs::path state = folder / "Content" / "saved.chunk";
+    const fs::path backup = folder / "Content" / "saved.chunk.bak";
     writeTooLargeFile(state);
-    writeFile(folder / "Content" / "saved.chunk.bak", "older backup");
     control.clearCalls(lib.effect);
     engine.loadState();
     EXPECT_EQ(callsOf(effSetChunk), 0);
@@ -115,7 +115,18 @@ TEST_F(PluginStateTest, StateFileNotHandedOverIsKeptAsBackupBeforeTheSave) {
     engine.saveState();
     engine.saveState(); // Exit saves twice
     EXPECT_EQ(readFile(state), "defaults");
-    EXPECT_EQ(fs::file_size(folder / "Content" / "saved.chunk.bak"), kTooLarge);
+    EXPECT_EQ(fs::file_size(backup), kTooLarge);
+
+    // The next run cannot read its state either: the backup from before,
+    // perhaps the only copy of the bank, stays, and so does the state file.
+    writeTooLargeFile(state);
+    writeFile(backup, "older backup");
+    engine.loadState();
+    setPluginChunk("defaults again");
+    engine.saveState();
+    ASSERT_EQ(fs::file_size(backup), std::string("older backup").size());
+    EXPECT_EQ(readFile(backup), "older backup");
+    EXPECT_EQ(fs::file_size(state), kTooLarge);
 }
 
 TEST_F(PluginStateTest, StateFileThatCannotBeMovedAsideStays) {
