@@ -58,6 +58,7 @@ TEST(FailedStart, AnExclusiveOutputLetsGoOfItsDevice) {
     EXPECT_EQ(messages.size(), 1u);
     EXPECT_EQ(speakers.clientsAlive, 0) << "the exclusive stream was kept";
     platform::setMessageSink(nullptr, nullptr);
+    lib.effect->dispatcher(lib.effect, effClose, 0, 0, nullptr, 0.0f);
 }
 
 } // namespace
