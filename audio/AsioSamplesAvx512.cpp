@@ -255,7 +255,11 @@ inline __m512i swappedB(__m512i a, __m512i b, __m512i c) {
 inline __m512 groupToFloat(const Int24Tables& t, int g, __m512i low, __m512i high) {
     constexpr __mmask64 kValueBytes = 0xEEEEEEEEEEEEEEEEull; // bytes 1 to 3 of each lane
     const __m512i top = _mm512_maskz_permutex2var_epi8(kValueBytes, low, table(t.spread[g]), high);
-    return fromInt24(_mm512_srai_epi32(top, 8));
+    // The lane holds s x 2^8, which converts exactly; scaled by 2^-31 it is
+    // the rule's s x 2^-23.
+    return _mm512_add_ps(
+        _mm512_mul_ps(_mm512_cvtepi32_ps(top), _mm512_set1_ps(kInt24Scale / 256.0f)),
+        _mm512_set1_ps(kInt24Offset));
 }
 
 // The 48 bytes of sixteen 3-byte samples.
