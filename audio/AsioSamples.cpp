@@ -15,9 +15,10 @@
 
 // Both targets are x86-64, so SSE2 is always there. Every vector step does
 // the single-precision arithmetic of the per-sample rule in the same order
-// (but for the fused scaling of the AVX-512 outputs, which gives the same
-// samples), and the scalar tail uses the same instructions (cvttss2si for
-// truncation), so a block gives the same bits whatever its length.
+// (but for the AVX-512 steps' fused output scaling and their 16 and 24-bit
+// inputs scaled from the top of the lane, which give the same samples), and
+// the scalar tail uses the same instructions (cvttss2si for truncation), so
+// a block gives the same bits whatever its length.
 
 namespace {
 

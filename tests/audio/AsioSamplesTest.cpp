@@ -744,9 +744,9 @@ TEST(AsioSamples, SixteenBitOutputTakesEveryStepWhereTheRuleDoes) {
 }
 
 // The wide steps reach the rule's products by other routes (16-bit: s x 2^16
-// times a x 2^-16; 24-bit: the sample spread into the top of its lane and
-// shifted down); every value a 16 or 24-bit sample can hold is read as the
-// rule reads it.
+// times a x 2^-16; 24-bit: s x 2^8 times 2^-31); every value a 16 or 24-bit
+// sample can hold is read as the rule reads it, in long blocks and in blocks
+// of 32 and 16 frames, which the widest steps take in their shorter loops.
 struct IntegerType {
     int32_t type;
     int bytes;
@@ -775,17 +775,23 @@ TEST(AsioSamples, EverySixteenAndTwentyFourBitSampleReadsAsTheRuleReadsIt) {
             std::vector<unsigned char> stored(t.bytes * kChunk);
             std::vector<float> got(kChunk);
             for (uint32_t first = 0; first < (1u << (8 * t.bytes)); first += kChunk) {
-                for (uint32_t i = 0; i < kChunk; ++i)
-                    for (int b = 0; b < t.bytes; ++b)
-                        stored[t.bytes * i + (t.bigEndian ? t.bytes - 1 - b : b)] =
-                            static_cast<unsigned char>((first + i) >> (8 * b));
-                ASSERT_TRUE(asioToFloat(t.type, stored.data(), got.data(), kChunk));
-                for (uint32_t i = 0; i < kChunk; ++i) {
-                    const int shift = 32 - 8 * t.bytes;
-                    const int32_t s = int32_t((first + i) << shift) >> shift;
-                    ASSERT_EQ(std::bit_cast<uint32_t>(got[i]),
-                              std::bit_cast<uint32_t>(ruleOfInteger(t, s)))
-                        << tier.name << ", type " << t.type << ", sample " << s;
+                for (uint32_t block : {kChunk, 32u, 16u}) {
+                    // Big-endian samples are reversed in place: stored anew each time.
+                    for (uint32_t i = 0; i < kChunk; ++i)
+                        for (int b = 0; b < t.bytes; ++b)
+                            stored[t.bytes * i + (t.bigEndian ? t.bytes - 1 - b : b)] =
+                                static_cast<unsigned char>((first + i) >> (8 * b));
+                    for (uint32_t at = 0; at < kChunk; at += block)
+                        ASSERT_TRUE(asioToFloat(t.type, stored.data() + t.bytes * at,
+                                                got.data() + at, block));
+                    for (uint32_t i = 0; i < kChunk; ++i) {
+                        const int shift = 32 - 8 * t.bytes;
+                        const int32_t s = int32_t((first + i) << shift) >> shift;
+                        ASSERT_EQ(std::bit_cast<uint32_t>(got[i]),
+                                  std::bit_cast<uint32_t>(ruleOfInteger(t, s)))
+                            << tier.name << ", type " << t.type << ", sample " << s
+                            << ", blocks of " << block;
+                    }
                 }
             }
         }
