@@ -1,8 +1,10 @@
-// Counters, sleeping, CPU times, thread priority and messages on POSIX.
+// Counters, sleeping, CPU times, thread priority, messages and the process
+// on POSIX.
 
 #include "Clock.h"
 #include "CpuTimes.h"
 #include "MessageBox.h"
+#include "Process.h"
 #include "Thread.h"
 
 #include <sys/resource.h>
@@ -88,6 +90,10 @@ bool readProcessTimes(ProcessTimes& times) {
 // real-time thread that never sleeps (an offline driver, a test loop) would
 // starve the rest of the machine, so the thread keeps its priority here.
 void raiseCurrentThreadToTimeCritical() {}
+
+void endProcessNow(int exitCode) {
+    _exit(exitCode);
+}
 
 void showSystemMessage(const std::string& text, const std::string& caption) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());

@@ -1,8 +1,10 @@
-// Counters, sleeping, CPU times, thread priority and messages on Windows.
+// Counters, sleeping, CPU times, thread priority, messages and the process
+// on Windows.
 
 #include "Clock.h"
 #include "CpuTimes.h"
 #include "MessageBox.h"
+#include "Process.h"
 #include "Thread.h"
 
 #include <windows.h>
@@ -61,6 +63,11 @@ void raiseCurrentThreadToTimeCritical() {
 // Without an owner, only task-modal keeps the thread's other windows from
 // taking clicks while the box is up: a click there could start audio again
 // inside the start that shows the box.
+void endProcessNow(int exitCode) {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+    ExitProcess(static_cast<UINT>(exitCode)); // not reached: the call above does not return
+}
+
 void showSystemMessage(const std::string& text, const std::string& caption) {
     MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL);
 }

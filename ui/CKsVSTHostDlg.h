@@ -12,6 +12,7 @@
 #include "KsVSTHostInterface.h"
 #include "KsVSTHostLib.h"
 #include "PluginWindow.h"
+#include "Process.h"
 
 #include <memory>
 #include <string>
@@ -33,6 +34,10 @@ public:
     void runCommand(int commandId) override;
     // The resize operation the plug-in reaches through its host record.
     void resizeToEditor();
+    // How the process ends when the audio stream has not ended at shutdown
+    // (at once, by default; a test stands in for it).
+    using ProcessEnd = void (*)(int exitCode);
+    void setProcessEnd(ProcessEnd end) { endProcess = end; }
 
 protected:
     bool onInitDialog() override;
@@ -59,6 +64,7 @@ private:
     void exitProgram();
     void endSession();
     void shutDown();
+    void endWithTheStreamRunning();
     bool settingsDialogIsAsking() const;
 
     // Keys.
@@ -86,6 +92,7 @@ private:
     Dialog* midiSettingsDlg = nullptr;
     Dialog* audioFileDlg = nullptr;
     bool shuttingDown = false;
+    ProcessEnd endProcess = platform::endProcessNow;
     PluginWindow pluginWindow;
     KsVSTHostInterface engine;
     std::unique_ptr<HostSettings> hostSettings;

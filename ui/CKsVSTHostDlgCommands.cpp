@@ -9,6 +9,7 @@
 #include "MainWindowLogic.h"
 #include "resource.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -199,12 +200,28 @@ void CKsVSTHostDlg::shutDown() {
         engine.stopMidi();
         engine.saveSettingsIfRequested(); // a request the editor's timer has not served yet
         engine.saveState();
+        if (engine.running.load() || engine.inCycle.load()) {
+            endWithTheStreamRunning();
+            return;
+        }
         pluginWindow.markClosing();
         hostLib.record.resizeHook = nullptr;
         effect->dispatcher(effect, effEditClose, 0, 0, nullptr, 0.0f);
         effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
         hostLib.effect = nullptr;
     }
+}
+
+// A stream that has not ended after every bounded wait (a block stuck in
+// the plug-in or the driver, or waiting for this thread) would run on in a
+// closed plug-in, a freed library, and arrays and driver objects the
+// destructors free. With the settings and the state kept, the process ends
+// here, before anything is closed or freed.
+void CKsVSTHostDlg::endWithTheStreamRunning() {
+    std::fprintf(stderr, "KsVSTHost: the audio stream did not end; the program ends without "
+                         "closing the plug-in (settings and state are saved)\n");
+    std::fflush(stderr);
+    endProcess(0);
 }
 
 std::optional<INT_PTR> CKsVSTHostDlg::onMessage(UINT message, WPARAM wParam, LPARAM) {

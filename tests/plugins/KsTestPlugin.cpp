@@ -19,10 +19,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #ifndef KS_TEST_OUTPUTS
@@ -95,6 +97,9 @@ struct TestPlugin {
     KsTestHostRequest requests[kMaxRequests];
     std::atomic<int> requestCount{0};
     KsTestProcessInfo info{};
+
+    std::atomic<bool> holdProcessing{false};
+    std::atomic<int> heldBlocks{0};
 };
 
 static_assert(offsetof(TestPlugin, showAboutScreen) == kShowAboutScreenOffset);
@@ -352,8 +357,19 @@ void readInputs(TestPlugin* plugin, float** inputs, VstInt32 frames) {
     }
 }
 
+// A plug-in stuck in its processing, until released.
+void holdWhileAsked(TestPlugin* plugin) {
+    if (!plugin->holdProcessing.load())
+        return;
+    plugin->heldBlocks.fetch_add(1);
+    while (plugin->holdProcessing.load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    plugin->heldBlocks.fetch_sub(1);
+}
+
 void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32 frames) {
     TestPlugin* plugin = self(effect);
+    holdWhileAsked(plugin);
     recordBlock(plugin, inputs, outputs, frames);
 #ifdef KS_TEST_SYNTH
     synthesize(plugin, outputs, frames);
@@ -508,6 +524,11 @@ KS_TEST_EXPORT void ksTestSetKeyAnswer(AEffect* effect, VstIntPtr answer) {
 KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) {
     effect->numInputs = inputs;
     effect->numOutputs = outputs;
+}
+
+KS_TEST_EXPORT int ksTestHoldProcessing(AEffect* effect, int hold) {
+    self(effect)->holdProcessing.store(hold != 0);
+    return self(effect)->heldBlocks.load();
 }
 
 KS_TEST_EXPORT int ksTestClosedCalls(KsTestCall* out, int max) {
