@@ -21,9 +21,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -100,6 +103,9 @@ struct TestPlugin {
 
     std::atomic<bool> holdProcessing{false};
     std::atomic<int> heldBlocks{0};
+    // From KS_TEST_HOLD_MARKER, for a program run whole: after some blocks
+    // the processing holds for good, and this file tells that it does.
+    std::string holdMarker;
 };
 
 static_assert(offsetof(TestPlugin, showAboutScreen) == kShowAboutScreenOffset);
@@ -359,6 +365,12 @@ void readInputs(TestPlugin* plugin, float** inputs, VstInt32 frames) {
 
 // A plug-in stuck in its processing, until released.
 void holdWhileAsked(TestPlugin* plugin) {
+    constexpr int kBlocksBeforeTheMarkedHold = 20;
+    if (!plugin->holdMarker.empty() && plugin->info.processCalls >= kBlocksBeforeTheMarkedHold &&
+        !plugin->holdProcessing.exchange(true)) {
+        if (std::FILE* marker = std::fopen(plugin->holdMarker.c_str(), "w"))
+            std::fclose(marker);
+    }
     if (!plugin->holdProcessing.load())
         return;
     plugin->heldBlocks.fetch_add(1);
@@ -438,6 +450,8 @@ TestPlugin* newPlugin(audioMasterCallback host) {
 
 [[maybe_unused]] AEffect* createPlugin(audioMasterCallback host) {
     TestPlugin* plugin = newPlugin(host);
+    if (const char* marker = std::getenv("KS_TEST_HOLD_MARKER"))
+        plugin->holdMarker = marker;
     // A plug-in asking for the time inside its entry point is not known to
     // the host yet; the answer is kept for the tests.
     gEntryTimeAnswer = host(&plugin->effect, audioMasterGetTime, 0, 0, nullptr, 0.0f);

@@ -710,3 +710,96 @@ TEST(MainWindowProgram, WithoutAPluginSaysSoAndEnds) {
 }
 
 } // namespace
+
+namespace {
+
+// The visible top-level window of a process, once it shows one.
+HWND mainWindowOf(DWORD processId) {
+    struct Search {
+        DWORD processId;
+        HWND found;
+    } search{processId, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(context);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner != s->processId || !IsWindowVisible(window) || GetParent(window) != nullptr)
+                return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+// The real program, its plug-in stuck in a block after a while: closing it
+// keeps the state and ends the process at once, with the usual exit code.
+TEST(MainWindowProgram, ABlockStuckInThePluginEndsTheProgramOnceTheStateIsKept) {
+    TestAsioEnvironment asio;
+    ASSERT_TRUE(asio.ready()) << "the test ASIO driver is missing";
+    asio.configure(TestAsioEnvironment::kDriverA, "inputs 2\noutputs 2\npreferredSize 256\n");
+    const std::string folder = freshFolder("ui-stuck-program");
+    const std::string program = folder + "KsVSTHost.exe";
+    const std::string marker = folder + "held.marker";
+    DeleteFileA(marker.c_str());
+    ASSERT_TRUE(CopyFileA((platform::executableDirectory() + "\\KsVSTHost.exe").c_str(),
+                          program.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(testPluginPath("KsTestEffect").c_str(),
+                          (folder + "KsVSTHost.dll").c_str(), FALSE));
+    forgetPluginKey("KsTestEffect");
+    setPluginKeyValue("KsTestEffect", "contentpath", folder);
+    setHostNumber("KsTestEffect", "AudioDeviceType", 2);
+    setHostText("KsTestEffect", "AudioDeviceIn Name",
+                TestAsioEnvironment::name(TestAsioEnvironment::kDriverA));
+    setHostNumber("KsTestEffect", "openPlayerOnStartup", 0);
+
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    HANDLE errors = CreateFileA((folder + "stderr.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(errors, INVALID_HANDLE_VALUE);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = errors;
+    startup.hStdOutput = errors;
+    PROCESS_INFORMATION process{};
+    std::string commandLine = "\"" + program + "\"";
+    SetEnvironmentVariableA("KS_TEST_HOLD_MARKER", marker.c_str());
+    const BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                        0, nullptr, folder.c_str(), &startup, &process);
+    SetEnvironmentVariableA("KS_TEST_HOLD_MARKER", nullptr);
+    CloseHandle(errors);
+    ASSERT_TRUE(started);
+
+    bool held = false;
+    for (int round = 0; round < 4000 && !held; ++round) {
+        held = GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES;
+        Sleep(5);
+    }
+    EXPECT_TRUE(held) << "the plug-in never held a block";
+    HWND window = mainWindowOf(process.dwProcessId);
+    EXPECT_NE(window, nullptr);
+    if (window != nullptr)
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+
+    EXPECT_NE(fileText(folder + "stderr.txt").find("the audio stream did not end"),
+              std::string::npos);
+    EXPECT_FALSE(fileText(folder + "saved.chunk").empty());
+    forgetPluginKey("KsTestEffect");
+}
