@@ -84,8 +84,6 @@ struct KsVSTHostInterface::StreamLink {
 };
 
 KsVSTHostInterface::~KsVSTHostInterface() {
-    if (streamKind == StreamKind::asio && running.load() && audioDrivers->asio != nullptr)
-        audioDrivers->asio->stop();
     endStreamThreadBounded();
     // Only now: until the stream has ended or been cut off, the plug-in may
     // still read the hooks from the audio thread.
@@ -95,9 +93,12 @@ KsVSTHostInterface::~KsVSTHostInterface() {
         hostLib->record.transportHook = nullptr;
 }
 
-// Exit must not hang on a stream that never ends: after two seconds the
-// thread is left to itself, cut off from the engine.
+// Exit must not hang on a stream that never ends: an ASIO stop is bounded,
+// and a stream thread is left to itself after two seconds, cut off from the
+// engine.
 void KsVSTHostInterface::endStreamThreadBounded() {
+    if (streamKind == StreamKind::asio && running.load() && isAttached())
+        stopAsioStream(); // bounded as before
     if (!streamThread.joinable())
         return;
     stopRequest.store(true);
@@ -328,13 +329,7 @@ void KsVSTHostInterface::stopStream() {
     if (!isAttached() || !running.load())
         return;
     if (streamKind == StreamKind::asio) {
-        if (audioDrivers->asio != nullptr)
-            audioDrivers->asio->stop();
-        platform::sleepMs(kAsioStopWaitMs);
-        // A block stuck in the plug-in keeps the stream counted as running:
-        // a start would otherwise resize what that block still uses.
-        if (!inCycle.load())
-            running.store(false);
+        stopAsioStream();
     } else {
         stopRequest.store(true);
         if (streamLink != nullptr)
@@ -351,6 +346,18 @@ void KsVSTHostInterface::stopStream() {
     if (!running.load())
         stopRequest.store(false);
     joinStreamThread();
+}
+
+// A block stuck in the plug-in, or in the driver's part of the block (the
+// driver then keeps its stream), keeps the stream counted as running: a
+// start would otherwise resize what that block still uses.
+void KsVSTHostInterface::stopAsioStream() {
+    KsAudioBase* asio = audioDrivers->asio.get();
+    if (asio != nullptr)
+        asio->stop();
+    platform::sleepMs(kAsioStopWaitMs);
+    if (!inCycle.load() && (asio == nullptr || !asio->running))
+        running.store(false);
 }
 
 bool KsVSTHostInterface::audioCycle(float** inputs, float** outputs, uint32_t frames,

@@ -136,7 +136,8 @@ public:
     void stopAudio();
     // Before the plug-in closes: a stream that `stopAudio` could not end is
     // waited for two seconds more and then cut off from the engine, so no
-    // block reaches the plug-in afterwards.
+    // block reaches the plug-in afterwards (an ASIO stop is tried once more;
+    // a block still stuck keeps `running` set).
     void cutOffStream() { endStreamThreadBounded(); }
     // The per-block function the drivers call (audio thread).
     static bool audioCycle(float** inputs, float** outputs, uint32_t frames, void* engine);
@@ -213,6 +214,7 @@ private:
     static bool streamCycle(float** inputs, float** outputs, uint32_t frames, void* link);
     void joinStreamThread();
     void endStreamThreadBounded();
+    void stopAsioStream();
     void installHostHooks();
     bool cycle(float** inputs, float** outputs, uint32_t frames);
     void applyPendingTransportAndTempo();

@@ -4,7 +4,7 @@
 #include "Clock.h"
 #include "CpuTimes.h"
 #include "MessageBox.h"
-#include "Process.h"
+#include "ProcessEnd.h"
 #include "Thread.h"
 
 #include <sys/resource.h>

@@ -4,7 +4,7 @@
 #include "Clock.h"
 #include "CpuTimes.h"
 #include "MessageBox.h"
-#include "Process.h"
+#include "ProcessEnd.h"
 #include "Thread.h"
 
 #include <windows.h>
@@ -60,14 +60,14 @@ void raiseCurrentThreadToTimeCritical() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
 }
 
-// Without an owner, only task-modal keeps the thread's other windows from
-// taking clicks while the box is up: a click there could start audio again
-// inside the start that shows the box.
 void endProcessNow(int exitCode) {
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
     ExitProcess(static_cast<UINT>(exitCode)); // not reached: the call above does not return
 }
 
+// Without an owner, only task-modal keeps the thread's other windows from
+// taking clicks while the box is up: a click there could start audio again
+// inside the start that shows the box.
 void showSystemMessage(const std::string& text, const std::string& caption) {
     MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL);
 }

@@ -12,7 +12,7 @@
 #include "KsVSTHostInterface.h"
 #include "KsVSTHostLib.h"
 #include "PluginWindow.h"
-#include "Process.h"
+#include "ProcessEnd.h"
 
 #include <memory>
 #include <string>

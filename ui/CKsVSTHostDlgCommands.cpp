@@ -182,9 +182,6 @@ void CKsVSTHostDlg::onClose() {
 // Windows ends the session without closing the window and then ends the
 // process: what a close keeps is kept here, but nothing is asked.
 void CKsVSTHostDlg::endSession() {
-    // Not while its message box is up: the handler that showed it still runs.
-    if (tempoDlg != nullptr && IsWindowEnabled(tempoDlg->handle()))
-        SendMessageA(tempoDlg->handle(), WM_CLOSE, 0, 0);
     shutDown();
 }
 
@@ -194,6 +191,11 @@ void CKsVSTHostDlg::shutDown() {
     AEffect* effect = hostLib.effect;
     if (effect != nullptr && !shuttingDown) {
         shuttingDown = true;
+        // The Tempo window stores the tempo as it goes, before the process may
+        // end below; not while its message box is up: the handler that
+        // showed it still runs.
+        if (tempoDlg != nullptr && IsWindowEnabled(tempoDlg->handle()))
+            SendMessageA(tempoDlg->handle(), WM_CLOSE, 0, 0);
         engine.stopAudio();
         if (engine.running.load())
             engine.cutOffStream();

@@ -173,6 +173,24 @@ TEST_F(AudioStartTest, OwnThreadDriverStartsAndStops) {
     EXPECT_GE(processInfo().processCalls, 5);
 }
 
+// A stop the ASIO driver gives up (a block stuck in its part of the block)
+// leaves the stream counted as running, which the exit looks at; the stop
+// tried again before the plug-in closes ends it once the driver lets go.
+TEST_F(AudioStartTest, AStreamTheAsioDriverKeepsAfterAStopStaysRunning) {
+    useManualDevices();
+    ASSERT_TRUE(engine.startAudio());
+    asio->runBlocks(2);
+    asio->keepsStreamOnStop = true;
+    engine.stopAudio();
+    EXPECT_TRUE(engine.running.load());
+    engine.cutOffStream();
+    EXPECT_TRUE(engine.running.load());
+    asio->keepsStreamOnStop = false;
+    engine.cutOffStream();
+    EXPECT_FALSE(engine.running.load());
+    EXPECT_FALSE(asio->running);
+}
+
 TEST_F(AudioStartTest, AnAsioEntryNeedsAnAsioDriverToStartAndStop) {
     useManualDevices();
     std::unique_ptr<KsAudioBase> kept = std::move(drivers->asio);

@@ -47,6 +47,8 @@ bool CallbackDriver::start(AudioDeviceSettings* input, AudioDeviceSettings* outp
 }
 
 void CallbackDriver::stop() {
+    if (keepsStreamOnStop && running)
+        return; // as a driver whose block has not come back
     threadStop = true;
     if (thread.joinable())
         thread.join();

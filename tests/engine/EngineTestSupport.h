@@ -36,6 +36,7 @@ public:
     int runBlocks(int count, float inputValue = 0.25f);
 
     bool failStart = false;
+    bool keepsStreamOnStop = false; // `stop` gives up, its stream still running
     int opens = 0;
     int starts = 0;
     std::atomic<int> blocks{0};

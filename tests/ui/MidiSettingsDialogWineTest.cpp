@@ -147,6 +147,8 @@ protected:
     void openMainWindow(const std::string& plugin = kPlugin) {
         control = std::make_unique<TestPluginControl>(plugin);
         window = std::make_unique<CKsVSTHostDlg>(testPluginPath(plugin));
+        // A shutdown here ends with the stream stopped, never by ending the process.
+        window->setProcessEnd([](int) { ADD_FAILURE() << "the shutdown ended the process"; });
         ASSERT_TRUE(window->createMainWindow());
         pump();
     }

@@ -420,6 +420,8 @@ protected:
         setUserMessageSink(collectMessage, &messages);
         forgetPluginKey("KsTestEffect");
         window = std::make_unique<CKsVSTHostDlg>(testPluginPath("KsTestEffect"));
+        // A shutdown here ends with the stream stopped, never by ending the process.
+        window->setProcessEnd([](int) { ADD_FAILURE() << "the shutdown ended the process"; });
         ASSERT_TRUE(window->createMainWindow());
         pump();
     }
