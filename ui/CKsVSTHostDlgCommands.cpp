@@ -197,11 +197,13 @@ void CKsVSTHostDlg::shutDown() {
         if (tempoDlg != nullptr && IsWindowEnabled(tempoDlg->handle()))
             SendMessageA(tempoDlg->handle(), WM_CLOSE, 0, 0);
         engine.stopAudio();
-        if (engine.running.load())
-            engine.cutOffStream();
         engine.stopMidi();
+        // Kept before a stream that did not stop is waited for again: the
+        // session's end leaves a program only a few seconds.
         engine.saveSettingsIfRequested(); // a request the editor's timer has not served yet
         engine.saveState();
+        if (engine.running.load())
+            engine.cutOffStream();
         if (engine.running.load() || engine.inCycle.load()) {
             endWithTheStreamRunning();
             return;

@@ -557,6 +557,8 @@ TEST(AudioSettingsMainWindowWine, AnOutputThatCannotStartOpensTheOneDialogAtStar
                     sizeof tooSmall);
     {
         CKsVSTHostDlg main(testPluginPath("KsTestSynth"));
+        // A shutdown here ends with the stream stopped, never by ending the process.
+        main.setProcessEnd([](int) { ADD_FAILURE() << "the shutdown ended the process"; });
         ASSERT_TRUE(main.createMainWindow());
         pumpPending(main);
         EXPECT_FALSE(main.hostEngine().running.load());

@@ -658,13 +658,13 @@ TEST_F(MainWindowWine, ClosingWithABlockStuckInThePluginEndsTheProcessAfterKeepi
     // block has ended before the window and the driver go.
     struct Release {
         KsTestHoldProcessingProc hold;
-        CKsVSTHostDlg& window;
+        std::unique_ptr<CKsVSTHostDlg>& window;
         ~Release() {
-            AEffect* effect = window.library().effect;
+            AEffect* effect = window ? window->library().effect : nullptr;
             for (int round = 0; effect != nullptr && hold(effect, 0) != 0 && round < 5000; ++round)
                 Sleep(1);
         }
-    } release{hold, *window};
+    } release{hold, window};
     ASSERT_TRUE(pumpUntil([&] { return hold(effect(), 1) == 1; }));
 
     PostMessageA(main(), WM_CLOSE, 0, 0);
@@ -678,7 +678,27 @@ TEST_F(MainWindowWine, ClosingWithABlockStuckInThePluginEndsTheProcessAfterKeepi
     std::ifstream saved(folder + "saved.chunk", std::ios::binary | std::ios::ate);
     ASSERT_TRUE(saved.good());
     EXPECT_GT(static_cast<long>(saved.tellg()), 0);
+
+    // Released, the block ends, and the window's end stops the driver and
+    // lets it go.
+    ASSERT_TRUE(pumpUntil([&] { return hold(effect(), 0) == 0; }));
+    window.reset();
+    EXPECT_EQ(driver.running.load(), 0);
+    EXPECT_EQ(driver.created.load(), driver.released.load());
     forgetPluginKey("KsTestEffect");
+}
+
+// The program ends by itself within a minute, with code 0; it is ended
+// otherwise, and its handles closed either way.
+void expectEndsWithCodeZero(PROCESS_INFORMATION& process) {
+    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(process.hProcess, &exitCode);
+    EXPECT_EQ(exitCode, 0u);
+    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
 }
 
 // The real program with no plug-in beside it: the message, then the end.
@@ -706,14 +726,7 @@ TEST(MainWindowProgram, WithoutAPluginSaysSoAndEnds) {
         Sleep(5);
     }
     EXPECT_EQ(text, kLoadFailedText);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    expectEndsWithCodeZero(process);
 }
 
 } // namespace
@@ -800,14 +813,7 @@ TEST(MainWindowProgram, ABlockStuckInThePluginEndsTheProgramOnceTheStateIsKept) 
     EXPECT_NE(window, nullptr);
     if (window != nullptr)
         PostMessageA(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD exitCode = 1;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    EXPECT_EQ(exitCode, 0u);
-    if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
-        TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    expectEndsWithCodeZero(process);
 
     EXPECT_NE(fileText(folder + "stderr.txt").find("the audio stream did not end"),
               std::string::npos);
