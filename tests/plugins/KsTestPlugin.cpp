@@ -101,11 +101,7 @@ struct TestPlugin {
     std::atomic<int> requestCount{0};
     KsTestProcessInfo info{};
 
-    std::atomic<bool> holdProcessing{false};
-    std::atomic<int> heldBlocks{0};
-    // From KS_TEST_HOLD_MARKER, for a program run whole: after some blocks
-    // the processing holds for good, and this file tells that it does.
-    std::string holdMarker;
+    std::string holdMarker; // from KS_TEST_HOLD_MARKER
 };
 
 static_assert(offsetof(TestPlugin, showAboutScreen) == kShowAboutScreenOffset);
@@ -363,25 +359,22 @@ void readInputs(TestPlugin* plugin, float** inputs, VstInt32 frames) {
     }
 }
 
-// A plug-in stuck in its processing, until released.
-void holdWhileAsked(TestPlugin* plugin) {
-    constexpr int kBlocksBeforeTheMarkedHold = 20;
-    if (!plugin->holdMarker.empty() && plugin->info.processCalls >= kBlocksBeforeTheMarkedHold &&
-        !plugin->holdProcessing.exchange(true)) {
-        if (std::FILE* marker = std::fopen(plugin->holdMarker.c_str(), "w"))
-            std::fclose(marker);
-    }
-    if (!plugin->holdProcessing.load())
+// With a hold marker, for a program run whole: after some blocks the
+// processing never returns, as a plug-in stuck in it, and the marker file
+// tells that it holds.
+void holdWhenMarked(TestPlugin* plugin) {
+    constexpr int kBlocksBeforeTheHold = 20;
+    if (plugin->holdMarker.empty() || plugin->info.processCalls < kBlocksBeforeTheHold)
         return;
-    plugin->heldBlocks.fetch_add(1);
-    while (plugin->holdProcessing.load())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    plugin->heldBlocks.fetch_sub(1);
+    if (std::FILE* marker = std::fopen(plugin->holdMarker.c_str(), "w"))
+        std::fclose(marker);
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
 void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32 frames) {
     TestPlugin* plugin = self(effect);
-    holdWhileAsked(plugin);
+    holdWhenMarked(plugin);
     recordBlock(plugin, inputs, outputs, frames);
 #ifdef KS_TEST_SYNTH
     synthesize(plugin, outputs, frames);
@@ -538,11 +531,6 @@ KS_TEST_EXPORT void ksTestSetKeyAnswer(AEffect* effect, VstIntPtr answer) {
 KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) {
     effect->numInputs = inputs;
     effect->numOutputs = outputs;
-}
-
-KS_TEST_EXPORT int ksTestHoldProcessing(AEffect* effect, int hold) {
-    self(effect)->holdProcessing.store(hold != 0);
-    return self(effect)->heldBlocks.load();
 }
 
 KS_TEST_EXPORT int ksTestClosedCalls(KsTestCall* out, int max) {

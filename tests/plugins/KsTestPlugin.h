@@ -74,8 +74,5 @@ using KsTestSetKeyAnswerProc = void (*)(AEffect*, VstIntPtr);
 // Changes the plug-in's declared channel counts, as a plug-in does before it
 // tells the host audioMasterIOChanged.
 using KsTestSetChannelsProc = void (*)(AEffect*, VstInt32 inputs, VstInt32 outputs);
-// While `hold` is set, every processReplacing waits inside the plug-in;
-// returns how many blocks wait there now.
-using KsTestHoldProcessingProc = int (*)(AEffect*, int hold);
 // The log of the plug-in closed last (effClose included).
 using KsTestClosedCallsProc = int (*)(KsTestCall* out, int max);

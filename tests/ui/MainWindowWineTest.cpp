@@ -627,67 +627,6 @@ TEST_F(MainWindowWine, StoredAsioChoiceStreamsFromStartAndExitUnloadsTheDriver) 
     forgetPluginKey("KsTestEffect");
 }
 
-std::atomic<int> processEndedWith{-1};
-
-void recordProcessEnd(int exitCode) {
-    processEndedWith.store(exitCode);
-}
-
-// A block that never leaves the plug-in (one waiting for the window thread,
-// say): Exit keeps the state and then ends the process, before the plug-in
-// is closed or its library, our arrays or the driver are let go under it.
-TEST_F(MainWindowWine, ClosingWithABlockStuckInThePluginEndsTheProcessAfterKeepingTheState) {
-    TestAsioEnvironment asio;
-    ASSERT_TRUE(asio.ready()) << "the test ASIO driver is missing";
-    constexpr int kDriver = TestAsioEnvironment::kDriverA;
-    asio.configure(kDriver, "inputs 2\noutputs 2\npreferredSize 256\n");
-    const std::string folder = freshFolder("ui-stuck-block");
-    forgetPluginKey("KsTestEffect");
-    setPluginKeyValue("KsTestEffect", "contentpath", folder);
-    setHostNumber("KsTestEffect", "AudioDeviceType", 2);
-    setHostText("KsTestEffect", "AudioDeviceIn Name", TestAsioEnvironment::name(kDriver));
-    setHostNumber("KsTestEffect", "openPlayerOnStartup", 0);
-    open("KsTestEffect");
-    processEndedWith.store(-1);
-    window->setProcessEnd(recordProcessEnd);
-    TestAsioInstance& driver = asio.instance(kDriver);
-    ASSERT_TRUE(pumpUntil([&] { return driver.blocks.load() >= 4; }));
-    auto hold = pluginExport<KsTestHoldProcessingProc>("KsTestEffect", "ksTestHoldProcessing");
-    ASSERT_NE(hold, nullptr);
-    // Released however the test ends (this process goes on), so that the
-    // block has ended before the window and the driver go.
-    struct Release {
-        KsTestHoldProcessingProc hold;
-        std::unique_ptr<CKsVSTHostDlg>& window;
-        ~Release() {
-            AEffect* effect = window ? window->library().effect : nullptr;
-            for (int round = 0; effect != nullptr && hold(effect, 0) != 0 && round < 5000; ++round)
-                Sleep(1);
-        }
-    } release{hold, window};
-    ASSERT_TRUE(pumpUntil([&] { return hold(effect(), 1) == 1; }));
-
-    PostMessageA(main(), WM_CLOSE, 0, 0);
-    ASSERT_TRUE(pumpUntil([&] { return !window->mainWindowOpen(); }));
-    EXPECT_EQ(processEndedWith.load(), 0);
-    ASSERT_NE(effect(), nullptr) << "the plug-in was closed under the block";
-    const std::vector<KsTestCall> log = calls();
-    EXPECT_TRUE(hasCall(log, effGetChunk));
-    EXPECT_FALSE(hasCall(log, effEditClose));
-    EXPECT_FALSE(hasCall(log, effClose));
-    std::ifstream saved(folder + "saved.chunk", std::ios::binary | std::ios::ate);
-    ASSERT_TRUE(saved.good());
-    EXPECT_GT(static_cast<long>(saved.tellg()), 0);
-
-    // Released, the block ends, and the window's end stops the driver and
-    // lets it go.
-    ASSERT_TRUE(pumpUntil([&] { return hold(effect(), 0) == 0; }));
-    window.reset();
-    EXPECT_EQ(driver.running.load(), 0);
-    EXPECT_EQ(driver.created.load(), driver.released.load());
-    forgetPluginKey("KsTestEffect");
-}
-
 // The program ends by itself within a minute, with code 0; it is ended
 // otherwise, and its handles closed either way.
 void expectEndsWithCodeZero(PROCESS_INFORMATION& process) {
