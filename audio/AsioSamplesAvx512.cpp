@@ -44,18 +44,22 @@ inline void storeInOrder(unsigned char* p, __m512i v, int width, bool bigEndian)
     _mm512_storeu_si512(p, bigEndian ? reversed(v, width) : v);
 }
 
+// The lanes converted (exactly: none holds more than 24 significant bits),
+// scaled, then offset, each step rounded as the rule rounds it.
+inline __m512 fromLanes(__m512i lanes, float scale, float offset) {
+    return _mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(lanes), _mm512_set1_ps(scale)),
+                         _mm512_set1_ps(offset));
+}
+
 inline __m512 fromInt24(__m512i s) {
-    return _mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(s), _mm512_set1_ps(kInt24Scale)),
-                         _mm512_set1_ps(kInt24Offset));
+    return fromLanes(s, kInt24Scale, kInt24Offset);
 }
 
 // Sixteen samples, each in the top half of its 32-bit lane, so the lane
 // holds s x 2^16: converted exactly, and scaled by 2^-16 x a, the product
 // is the rule's s x a to the bit.
 inline __m512 fromInt16High(__m512i sTimes65536) {
-    return _mm512_add_ps(
-        _mm512_mul_ps(_mm512_cvtepi32_ps(sTimes65536), _mm512_set1_ps(kInt16Scale / 65536.0f)),
-        _mm512_set1_ps(kInt16Offset));
+    return fromLanes(sTimes65536, kInt16Scale / 65536.0f, kInt16Offset);
 }
 
 inline __m512 twiceClamped(__m512 x) {
@@ -255,11 +259,8 @@ inline __m512i swappedB(__m512i a, __m512i b, __m512i c) {
 inline __m512 groupToFloat(const Int24Tables& t, int g, __m512i low, __m512i high) {
     constexpr __mmask64 kValueBytes = 0xEEEEEEEEEEEEEEEEull; // bytes 1 to 3 of each lane
     const __m512i top = _mm512_maskz_permutex2var_epi8(kValueBytes, low, table(t.spread[g]), high);
-    // The lane holds s x 2^8, which converts exactly; scaled by 2^-31 it is
-    // the rule's s x 2^-23.
-    return _mm512_add_ps(
-        _mm512_mul_ps(_mm512_cvtepi32_ps(top), _mm512_set1_ps(kInt24Scale / 256.0f)),
-        _mm512_set1_ps(kInt24Offset));
+    // The lane holds s x 2^8; scaled by 2^-31 it is the rule's s x 2^-23.
+    return fromLanes(top, kInt24Scale / 256.0f, kInt24Offset);
 }
 
 // The 48 bytes of sixteen 3-byte samples.
