@@ -77,13 +77,20 @@ int listSelection(int32_t stored, int count) {
     return stored >= 0 && stored < count ? stored : 0;
 }
 
+// A tempo from the registry or from the plug-in can be far below the Tempo
+// window's range: a length past 32 bits is the most a take can ask for, not
+// a wrapped count (or, for a beat past 32 bits, no defined value at all).
+uint32_t saturatedFrames(double frames) {
+    return frames >= 4294967295.0 ? UINT32_MAX : static_cast<uint32_t>(frames);
+}
+
 uint32_t lengthFrames(int index, double engineRate, double tempo) {
     const auto rate = static_cast<uint32_t>(engineRate);
     const Length& length = kLengths[index >= 0 && index < kLengthCount ? index : 0];
     if (length.seconds != 0)
         return length.seconds * rate;
-    const auto framesPerBeat = static_cast<uint32_t>(engineRate / (tempo * 0.016666666666666666));
-    return length.beats * framesPerBeat;
+    const double framesPerBeat = std::floor(engineRate / (tempo * 0.016666666666666666));
+    return saturatedFrames(length.beats * framesPerBeat);
 }
 
 // Under "Start/Stop on Play/Stop" the take lasts as long as the file sounds
@@ -109,8 +116,7 @@ RecorderRequest recorderRequest(const RecordingStart& start) {
 uint32_t fileLengthAtEngineRate(uint32_t fileFrames, int32_t fileRate, double engineRate) {
     if (fileRate <= 0)
         return fileFrames;
-    const double frames = std::floor(double(fileFrames) * engineRate / double(fileRate));
-    return frames >= 4294967295.0 ? UINT32_MAX : static_cast<uint32_t>(frames);
+    return saturatedFrames(std::floor(double(fileFrames) * engineRate / double(fileRate)));
 }
 
 ControlStates controlStates(bool playing, bool recording, int32_t recordOption) {

@@ -55,6 +55,9 @@ TEST(AudioFileDlgLogic, LengthsInBarsFollowTheTempoAndMinutesTheRate) {
     EXPECT_EQ(lengthFrames(18, 48000.0, 120.0), 960u * 48000u);
     EXPECT_EQ(lengthFrames(19, 48000.0, 120.0), 96000u) << "another index is one bar";
     EXPECT_EQ(lengthFrames(-1, 48000.0, 120.0), 96000u);
+    // A stored or plug-in tempo far below the Tempo window's range.
+    EXPECT_EQ(lengthFrames(13, 48000.0, 0.1), UINT32_MAX) << "256 x 28.8M frames";
+    EXPECT_EQ(lengthFrames(0, 48000.0, 1e-300), UINT32_MAX);
     EXPECT_STREQ(lengthText(8), "12 Bar");
     EXPECT_STREQ(lengthText(17), "8 min");
     EXPECT_STREQ(optionText(3), "Start/Stop on Play/Stop");
