@@ -215,12 +215,15 @@ bool KsASIO::start(AudioDeviceSettings* input, AudioDeviceSettings* output, Audi
     if (!driverName(output, name))
         return false;
     initializeAsioThread();
-    if (!drivers.loadDriver(name) || !initDriver() || !prepareBuffers())
+    if (!drivers.loadDriver(name) || !initDriver() || !runsAsAnnounced(*output) ||
+        !prepareBuffers())
         return false;
     // Published before the driver's thread can see a block.
+    buffersHeld.store(true);
     streaming.store(true);
     if (ASIOStart() != asioOk) {
         streaming.store(false);
+        buffersHeld.store(false);
         return false;
     }
     running = true;
@@ -234,7 +237,8 @@ bool KsASIO::start(AudioDeviceSettings* input, AudioDeviceSettings* output, Audi
 // again and a start fails until it has ended. Freed under it, they would
 // be written by the block still running. A block that began after the first
 // wait (it only silences its half) may still be in our code when the
-// driver's stop returns: it too ends before they go.
+// driver's stop returns: it too ends before they go. One the driver
+// delivers after its stop returned touches nothing.
 void KsASIO::stop() {
     if (running) {
         streaming.store(false);
@@ -242,6 +246,7 @@ void KsASIO::stop() {
         if (!blockEnded())
             return;
         ASIOStop();
+        buffersHeld.store(false);
         if (!blockEnded())
             return;
         running = false;
@@ -249,6 +254,14 @@ void KsASIO::stop() {
         drivers.unloadCurrentDriver();
     }
     freeChannelBuffers();
+}
+
+// The plug-in was told the block size and rate `open` read. A driver whose
+// settings changed since (its control panel used while a message box was
+// up) would send blocks it was never told of, larger than it may hold.
+bool KsASIO::runsAsAnnounced(const AudioDeviceSettings& output) const {
+    return !output.infoValid ||
+           (bufferSize == output.bufferSize && sampleRate == output.sampleRate);
 }
 
 bool KsASIO::blockEnded() const {
@@ -276,6 +289,10 @@ void KsASIO::processBlock(int32_t half) {
     if (half != 0 && half != 1)
         return;
     inBlock.store(true);
+    if (!buffersHeld.load()) {
+        inBlock.store(false);
+        return;
+    }
     if (!streaming.load()) {
         // After a stop the driver would otherwise repeat what it last got.
         silenceOutputs(half);

@@ -79,6 +79,7 @@ private:
     void listDevices();
     bool initDriver();
     bool prepareBuffers();
+    bool runsAsAnnounced(const AudioDeviceSettings& output) const;
     bool readChannelInfos();
     bool driverName(const AudioDeviceSettings* device, char* name);
     void convertInputs(int32_t half);
@@ -91,6 +92,9 @@ private:
     static int32_t asioMessage(int32_t selector, int32_t value, void* message, double* opt);
 
     std::atomic<bool> inBlock{false};
+    // Cleared once the driver's stop has returned: a block it still delivers
+    // then may find the half-buffers disposed of, and leaves them alone.
+    std::atomic<bool> buffersHeld{false};
 };
 
 // The answer to a driver's message (`asioMessage`).

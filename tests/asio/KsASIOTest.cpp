@@ -139,6 +139,28 @@ TEST_F(KsASIOTest, OpenBeforeAStartRereadsWhatTheControlPanelChanged) {
     ASSERT_TRUE(asio->open(output, false));
     EXPECT_EQ(output->bufferSize, 1024);
     EXPECT_EQ(output->sampleRate, 96000.0);
+    // Changed again after the plug-in was told: no stream at a size it does not know.
+    auto pass = [](float**, float**, uint32_t, void*) { return true; };
+    environment.configure(kA, "preferredSize 512\nsampleRate 96000\n");
+    EXPECT_FALSE(asio->start(nullptr, output, pass, nullptr));
+    EXPECT_FALSE(asio->running);
+    ASSERT_TRUE(asio->open(output, false));
+    EXPECT_TRUE(asio->start(nullptr, output, pass, nullptr));
+    EXPECT_EQ(environment.instance(kA).createdBufferSize.load(), 512);
+    asio->stop();
+}
+
+// A driver may still deliver a block after its stop returned, while its
+// buffers are being disposed of: the block must not write them.
+TEST_F(KsASIOTest, ABlockDeliveredAfterTheDriversStopWritesNothing) {
+    environment.configure(kA, "preferredSize 64\nblockAfterStop 1\n");
+    makeDriver();
+    auto pass = [](float**, float**, uint32_t, void*) { return true; };
+    ASSERT_TRUE(asio->start(entry(kA, true), entry(kA, false), pass, nullptr));
+    ASSERT_TRUE(waitForBlocks(environment.instance(kA), 2));
+    asio->stop();
+    EXPECT_EQ(environment.instance(kA).lateBlocks.load(), 1);
+    EXPECT_EQ(environment.instance(kA).writesAfterStop.load(), 0);
 }
 
 TEST_F(KsASIOTest, ADriverWhoseInitFailsCannotOpenOrStart) {

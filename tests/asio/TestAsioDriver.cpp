@@ -82,6 +82,8 @@ void setValue(TestAsioConfig& config, const std::string& key, const std::string&
         config.resetAfter = number;
     else if (key == "recordBlocks")
         config.recordBlocks = number;
+    else if (key == "blockAfterStop")
+        config.blockAfterStop = number != 0;
     else
         setChannelValue(config, key, value);
 }
@@ -118,8 +120,9 @@ TestAsioConfig parseTestAsioConfig(const std::string& text) {
 }
 
 void TestAsioInstance::reset() {
-    for (std::atomic<int>* counter : {&created, &released, &releasedRunning, &inits, &starts,
-                                      &stops, &controlPanels, &blocks, &running})
+    for (std::atomic<int>* counter :
+         {&created, &released, &releasedRunning, &inits, &starts, &stops, &controlPanels, &blocks,
+          &running, &lateBlocks, &writesAfterStop})
         counter->store(0);
     resetAnswer = -1;
     createdBufferSize = 0;
@@ -358,8 +361,27 @@ AsioError TestAsioDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, in
 
 AsioError TestAsioDriver::disposeBuffers() {
     stop();
+    if (config.blockAfterStop && !buffers.empty())
+        deliverLateBlock();
     buffers.clear();
     return asioOk;
+}
+
+// A driver whose thread was already calling when its stop returned: the
+// block reaches the host while the buffers are being disposed of.
+void TestAsioDriver::deliverLateBlock() {
+    for (Buffer& buffer : buffers)
+        if (!buffer.isInput)
+            std::memset(buffer.halves[0].data(), kTestAsioMarker, buffer.halves[0].size());
+    hostCallbacks.bufferSwitch(0, 1);
+    instance.lateBlocks++;
+    for (Buffer& buffer : buffers)
+        if (!buffer.isInput)
+            for (unsigned char byte : buffer.halves[0])
+                if (byte != kTestAsioMarker) {
+                    instance.writesAfterStop++;
+                    break;
+                }
 }
 
 AsioError TestAsioDriver::start() {

@@ -34,10 +34,11 @@ struct TestAsioConfig {
     bool initFails = false;
     std::string errorText = "KsTest ASIO: no hardware";
     int32_t controlPanelResult = 0;
-    bool timeInfo = false;     // calls bufferSwitchTimeInfo when the host supports it
-    bool outputReady = true;   // accepts ASIOOutputReady
-    int32_t resetAfter = 0;    // asks for a reset after this many blocks (0: never)
-    int32_t recordBlocks = 64; // blocks recorded per output from the start
+    bool timeInfo = false;       // calls bufferSwitchTimeInfo when the host supports it
+    bool outputReady = true;     // accepts ASIOOutputReady
+    int32_t resetAfter = 0;      // asks for a reset after this many blocks (0: never)
+    int32_t recordBlocks = 64;   // blocks recorded per output from the start
+    bool blockAfterStop = false; // delivers one more block while disposing of the buffers
 
     int32_t typeOf(bool isInput, int32_t channel) const;
     std::string nameOf(bool isInput, int32_t channel) const;
@@ -47,7 +48,8 @@ struct TestAsioConfig {
 // Keys: name, inputs, outputs, inputType, outputType, input.N.type,
 // output.N.type, input.N.name, output.N.name, minSize, maxSize,
 // preferredSize, granularity, sampleRate, initFails, errorText,
-// controlPanelResult, timeInfo, outputReady, resetAfter, recordBlocks.
+// controlPanelResult, timeInfo, outputReady, resetAfter, recordBlocks,
+// blockAfterStop.
 TestAsioConfig parseTestAsioConfig(const std::string& text);
 
 // What outlives the driver objects of one registered instance: the
@@ -69,6 +71,8 @@ struct TestAsioInstance {
     std::atomic<int32_t> resetAnswer{-1};
     std::atomic<int32_t> createdBufferSize{0};
     std::atomic<int32_t> createdBuffers{0};
+    std::atomic<int> lateBlocks{0};      // delivered after the host's stop
+    std::atomic<int> writesAfterStop{0}; // output halves the host changed in them
     // Written by the driver's thread, read after it stopped.
     std::vector<int32_t> outputTypes;                   // of the created output buffers
     std::vector<std::vector<unsigned char>> recorded;   // per created output buffer
@@ -130,6 +134,7 @@ private:
     void runBlock(int half);
     void fillInputs(int half);
     void recordOutputs(int half);
+    void deliverLateBlock();
 
     TestAsioInstance& instance;
     TestAsioConfig config;
