@@ -461,7 +461,10 @@ bool KsWASAPI::start(AudioDeviceSettings* inputDevice, AudioDeviceSettings* outp
 KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide& input,
                                            const StreamSide& output, AudioCallback callback,
                                            void* userData) {
-    const uint32_t capacity = static_cast<uint32_t>(channelBufferFrames);
+    // The plug-in was told the output's block size: a larger capture packet
+    // is cut to it, not handed over whole.
+    const uint32_t capacity = std::min(static_cast<uint32_t>(channelBufferFrames),
+                                       output.bufferFrames > 0 ? output.bufferFrames : UINT32_MAX);
     bool continueStream = true;
     while (continueStream) {
         const Wake wake = waitForDevice(event);

@@ -494,19 +494,29 @@ TEST(KsWASAPIStart, CaptureTakesTheInputEntrysChannels) {
     }
 }
 
-TEST(KsWASAPIStart, PacketsLargerThanTheArraysAreCut) {
-    Stream s = makeDriver([](FakeSystem& system) {
-        system.addEndpoint(Flow::render, L"r", L"R", L"R");
-        FakeEndpoint& mic = system.addEndpoint(Flow::capture, L"c", L"C", L"C");
-        mic.periodFrames = 4000;
-    });
-    AudioDeviceSettings* input = entry(*s.driver, "c", 4);
-    AudioDeviceSettings* output = entry(*s.driver, "r", 4);
-    input->bufferSize = 480;
-    output->bufferSize = 960;
-    Recorder recorder;
-    ASSERT_TRUE(s.driver->start(input, output, Recorder::callback, &recorder));
-    EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{960}));
+// Cut to the arrays, and never past the block size the plug-in was told
+// (the output's), however large the input's buffer.
+TEST(KsWASAPIStart, PacketsLargerThanTheArraysOrTheOutputBlockAreCut) {
+    const struct {
+        int32_t inputFrames;
+        int32_t outputFrames;
+        uint32_t blockFrames;
+    } cases[] = {{480, 960, 960}, {960, 480, 480}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.inputFrames);
+        Stream s = makeDriver([](FakeSystem& system) {
+            system.addEndpoint(Flow::render, L"r", L"R", L"R");
+            FakeEndpoint& mic = system.addEndpoint(Flow::capture, L"c", L"C", L"C");
+            mic.periodFrames = 4000;
+        });
+        AudioDeviceSettings* input = entry(*s.driver, "c", 4);
+        AudioDeviceSettings* output = entry(*s.driver, "r", 4);
+        input->bufferSize = c.inputFrames;
+        output->bufferSize = c.outputFrames;
+        Recorder recorder;
+        ASSERT_TRUE(s.driver->start(input, output, Recorder::callback, &recorder));
+        EXPECT_EQ(recorder.frameCounts, (std::vector<uint32_t>{c.blockFrames}));
+    }
 }
 
 TEST(KsWASAPIStart, OutputChannelChoiceAndFloatDevices) {
