@@ -62,7 +62,8 @@ void KsVSTHostInterface::playFile(float** inputs, uint32_t frames) {
             }
         }
         const auto index = static_cast<uint32_t>(playerPos);
-        const float fraction = static_cast<float>(playerPos) - static_cast<float>(index);
+        // Taken in double: past 2^24 frames neither position fits a float.
+        const auto fraction = static_cast<float>(playerPos - static_cast<double>(index));
         inputs[0][i] = left[index] + (left[index + 1] - left[index]) * fraction;
         inputs[1][i] = right[index] + (right[index + 1] - right[index]) * fraction;
         playerPos += playerStep;

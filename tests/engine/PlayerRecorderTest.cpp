@@ -44,6 +44,29 @@ TEST_F(PlayerRecorderTest, FileAtAnotherRateIsSteppedAndInterpolated) {
     EXPECT_EQ(engine.playedFrames.load(), 64u);
 }
 
+// Past 2^24 frames (6:20 of a 44.1 kHz file) a position no longer fits a
+// float: the fraction between two frames must still lie between them.
+TEST_F(PlayerRecorderTest, FramesPastTwoToTheTwentyFourStayBetweenTheirNeighbours) {
+    constexpr uint32_t kFar = 1u << 24;
+    constexpr uint32_t kFrames = kFar + 1000;
+    // Only the pages read here are touched: the rest is never mapped in.
+    engine.playerLeft.reset(new float[kFrames + 1]);
+    engine.playerRight.reset(new float[kFrames + 1]);
+    for (uint32_t i = kFar; i <= kFrames; ++i)
+        engine.playerLeft[i] = engine.playerRight[i] = float(i - kFar) / 1000.0f;
+    engine.playerLength = kFrames;
+    engine.playerFileRate = 44100;
+    ASSERT_TRUE(engine.setPlayerState(1, false));
+    engine.playerPos = kFar + 0.1;
+    const double firstPos = engine.playerPos;
+    const std::vector<float> block = heard();
+    for (size_t i = 0; i < block.size(); ++i) {
+        const auto index = static_cast<uint32_t>(firstPos + double(i) * engine.playerStep);
+        ASSERT_GE(block[i], engine.playerLeft[index]) << "frame " << i;
+        ASSERT_LE(block[i], engine.playerLeft[index + 1]) << "frame " << i;
+    }
+}
+
 TEST_F(PlayerRecorderTest, LoopInterpolatesIntoTheFirstFrame) {
     loadSamples({0.0f, 0.5f, 1.0f}, 96000); // two file frames per output frame at 48 kHz
     ASSERT_TRUE(engine.setPlayerState(1, true));
