@@ -490,11 +490,15 @@ KsWASAPI::LoopEnd KsWASAPI::runCaptureLoop(StreamEvent& event, const StreamSide&
                                  channelBuffers[0], channelBuffers[1], capacity);
         captureService->releaseBuffer(packetFrames);
         continueStream = callback(channelBuffers, channelBuffers, frames, userData);
+        // The block that ends the stream was not processed: its arrays still
+        // hold the captured input, which would play dry.
+        if (!continueStream)
+            return LoopEnd::orderly;
         const Wake renderWake = waitForDevice(event);
         if (renderWake == Wake::timedOut)
             return LoopEnd::failure;
         if (renderWake == Wake::stopRequested)
-            return continueStream ? handOverStopRequest(callback, userData) : LoopEnd::orderly;
+            return handOverStopRequest(callback, userData);
         if (!renderPacket(output, frames))
             return LoopEnd::failure;
     }
