@@ -64,6 +64,7 @@ private:
     void exitProgram();
     void endSession();
     void shutDown();
+    void saveStateBesideAStuckBlock();
     void endWithTheStreamRunning();
     bool settingsDialogIsAsking() const;
 

@@ -6,11 +6,15 @@
 #include "CPropAudioDevicesDlg.h"
 #include "CPropMidiDevicesDlg.h"
 #include "CPropTempoDlg.h"
+#include "Clock.h"
 #include "MainWindowLogic.h"
 #include "resource.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -201,7 +205,10 @@ void CKsVSTHostDlg::shutDown() {
         // Kept before a stream that did not stop is waited for again: the
         // session's end leaves a program only a few seconds.
         engine.saveSettingsIfRequested(); // a request the editor's timer has not served yet
-        engine.saveState();
+        if (engine.running.load() || engine.inCycle.load())
+            saveStateBesideAStuckBlock();
+        else
+            engine.saveState();
         if (engine.running.load())
             engine.cutOffStream();
         if (engine.running.load() || engine.inCycle.load()) {
@@ -221,6 +228,28 @@ void CKsVSTHostDlg::shutDown() {
 // closed plug-in, a freed library, and arrays and driver objects the
 // destructors free. With the settings and the state kept, the process ends
 // here, before anything is closed or freed.
+// A plug-in may need, to hand over its state, a lock its stuck block
+// holds. Asked on another thread, a state not handed over within a few
+// seconds is given up (the file keeps the last one) and the program ends
+// rather than hang.
+void CKsVSTHostDlg::saveStateBesideAStuckBlock() {
+    constexpr uint32_t kStateWaitMs = 5000;
+    constexpr uint32_t kStateCheckMs = 10;
+    auto saved = std::make_shared<std::atomic<bool>>(false);
+    std::thread([this, saved] {
+        engine.saveState();
+        saved->store(true);
+    }).detach();
+    for (uint32_t waited = 0; !saved->load() && waited < kStateWaitMs; waited += kStateCheckMs)
+        platform::sleepMs(kStateCheckMs);
+    if (saved->load())
+        return;
+    std::fprintf(stderr, "KsVSTHost: the audio stream did not end and the plug-in did not hand "
+                         "over its state; the program ends without saving it\n");
+    std::fflush(stderr);
+    endProcess(0);
+}
+
 void CKsVSTHostDlg::endWithTheStreamRunning() {
     std::fprintf(stderr, "KsVSTHost: the audio stream did not end; the program ends without "
                          "closing the plug-in (settings and state are saved)\n");

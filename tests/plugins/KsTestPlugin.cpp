@@ -101,7 +101,9 @@ struct TestPlugin {
     std::atomic<int> requestCount{0};
     KsTestProcessInfo info{};
 
-    std::string holdMarker; // from KS_TEST_HOLD_MARKER
+    std::string holdMarker;            // from KS_TEST_HOLD_MARKER
+    bool stateWaitsForTheHold = false; // KS_TEST_HOLD_STATE: the held block keeps the state's lock
+    std::atomic<bool> holding{false};
 };
 
 static_assert(offsetof(TestPlugin, showAboutScreen) == kShowAboutScreenOffset);
@@ -149,6 +151,8 @@ void receiveEvents(TestPlugin* plugin, const VstEvents* events) {
 }
 
 VstIntPtr getChunk(TestPlugin* plugin, void* ptr) {
+    while (plugin->stateWaitsForTheHold && plugin->holding.load())
+        std::this_thread::sleep_for(std::chrono::seconds(1));
     if (plugin->chunk.empty()) {
         const char initial[] = "KSTESTCHUNK";
         plugin->chunk.assign(initial, initial + sizeof(initial));
@@ -366,6 +370,7 @@ void holdWhenMarked(TestPlugin* plugin) {
     constexpr int kBlocksBeforeTheHold = 20;
     if (plugin->holdMarker.empty() || plugin->info.processCalls < kBlocksBeforeTheHold)
         return;
+    plugin->holding.store(true);
     if (std::FILE* marker = std::fopen(plugin->holdMarker.c_str(), "w"))
         std::fclose(marker);
     for (;;)
@@ -445,6 +450,7 @@ TestPlugin* newPlugin(audioMasterCallback host) {
     TestPlugin* plugin = newPlugin(host);
     if (const char* marker = std::getenv("KS_TEST_HOLD_MARKER"))
         plugin->holdMarker = marker;
+    plugin->stateWaitsForTheHold = std::getenv("KS_TEST_HOLD_STATE") != nullptr;
     // A plug-in asking for the time inside its entry point is not known to
     // the host yet; the answer is kept for the tests.
     gEntryTimeAnswer = host(&plugin->effect, audioMasterGetTime, 0, 0, nullptr, 0.0f);

@@ -701,11 +701,15 @@ std::string fileText(const std::string& path) {
 
 // The real program, its plug-in stuck in a block after a while: closing it
 // keeps the state and ends the process at once, with the usual exit code.
-TEST(MainWindowProgram, ABlockStuckInThePluginEndsTheProgramOnceTheStateIsKept) {
+// Runs the real program in `folder` with our test plug-in, streaming through
+// the test ASIO driver, until the plug-in holds its processing for good; then
+// closes the window and expects the program to end with code 0. With
+// `holdState`, the held block also keeps the plug-in's state from being handed
+// over.
+void runProgramWithAStuckBlock(const std::string& folder, bool holdState) {
     TestAsioEnvironment asio;
     ASSERT_TRUE(asio.ready()) << "the test ASIO driver is missing";
     asio.configure(TestAsioEnvironment::kDriverA, "inputs 2\noutputs 2\npreferredSize 256\n");
-    const std::string folder = freshFolder("ui-stuck-program");
     const std::string program = folder + "KsVSTHost.exe";
     const std::string marker = folder + "held.marker";
     DeleteFileA(marker.c_str());
@@ -732,9 +736,11 @@ TEST(MainWindowProgram, ABlockStuckInThePluginEndsTheProgramOnceTheStateIsKept) 
     PROCESS_INFORMATION process{};
     std::string commandLine = "\"" + program + "\"";
     SetEnvironmentVariableA("KS_TEST_HOLD_MARKER", marker.c_str());
+    SetEnvironmentVariableA("KS_TEST_HOLD_STATE", holdState ? "1" : nullptr);
     const BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
                                         0, nullptr, folder.c_str(), &startup, &process);
     SetEnvironmentVariableA("KS_TEST_HOLD_MARKER", nullptr);
+    SetEnvironmentVariableA("KS_TEST_HOLD_STATE", nullptr);
     CloseHandle(errors);
     ASSERT_TRUE(started);
 
@@ -753,9 +759,23 @@ TEST(MainWindowProgram, ABlockStuckInThePluginEndsTheProgramOnceTheStateIsKept) 
     if (window != nullptr)
         PostMessageA(window, WM_CLOSE, 0, 0);
     expectEndsWithCodeZero(process);
+    forgetPluginKey("KsTestEffect");
+}
 
+TEST(MainWindowProgram, ABlockStuckInThePluginEndsTheProgramOnceTheStateIsKept) {
+    const std::string folder = freshFolder("ui-stuck-program");
+    ASSERT_NO_FATAL_FAILURE(runProgramWithAStuckBlock(folder, false));
     EXPECT_NE(fileText(folder + "stderr.txt").find("the audio stream did not end"),
               std::string::npos);
     EXPECT_FALSE(fileText(folder + "saved.chunk").empty());
-    forgetPluginKey("KsTestEffect");
+}
+
+// A plug-in whose state waits for the block it is stuck in would hang the
+// program at the save: the state is given up and the program still ends.
+TEST(MainWindowProgram, AStateTheStuckPlugInCannotHandOverIsGivenUp) {
+    const std::string folder = freshFolder("ui-stuck-state");
+    ASSERT_NO_FATAL_FAILURE(runProgramWithAStuckBlock(folder, true));
+    EXPECT_NE(fileText(folder + "stderr.txt").find("did not hand over its state"),
+              std::string::npos);
+    EXPECT_TRUE(fileText(folder + "saved.chunk").empty());
 }
