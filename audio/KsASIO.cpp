@@ -265,10 +265,10 @@ bool KsASIO::runsAsAnnounced(const AudioDeviceSettings& output) const {
 }
 
 bool KsASIO::blockEnded() const {
-    for (uint32_t waited = 0; inBlock.load() && waited < kBlockEndWaitMs;
+    for (uint32_t waited = 0; blocksInside.load() != 0 && waited < kBlockEndWaitMs;
          waited += kBlockEndCheckMs)
         platform::sleepMs(kBlockEndCheckMs);
-    return !inBlock.load();
+    return blocksInside.load() == 0;
 }
 
 bool KsASIO::showControlPanel(AudioDeviceSettings* device) {
@@ -288,15 +288,15 @@ bool KsASIO::showControlPanel(AudioDeviceSettings* device) {
 void KsASIO::processBlock(int32_t half) {
     if (half != 0 && half != 1)
         return;
-    inBlock.store(true);
+    blocksInside.fetch_add(1);
     if (!buffersHeld.load()) {
-        inBlock.store(false);
+        blocksInside.fetch_sub(1);
         return;
     }
     if (!streaming.load()) {
         // After a stop the driver would otherwise repeat what it last got.
         silenceOutputs(half);
-        inBlock.store(false);
+        blocksInside.fetch_sub(1);
         return;
     }
     convertInputs(half);
@@ -305,7 +305,7 @@ void KsASIO::processBlock(int32_t half) {
         if (postOutput)
             ASIOOutputReady();
     }
-    inBlock.store(false);
+    blocksInside.fetch_sub(1);
 }
 
 void KsASIO::convertInputs(int32_t half) {

@@ -91,7 +91,9 @@ private:
     static void sampleRateDidChange(double rate);
     static int32_t asioMessage(int32_t selector, int32_t value, void* message, double* opt);
 
-    std::atomic<bool> inBlock{false};
+    // Blocks in our code: a driver may deliver from two threads at once
+    // (after a reset), and one ending must not count the other out.
+    std::atomic<int> blocksInside{0};
     // Cleared once the driver's stop has returned: a block it still delivers
     // then may find the half-buffers disposed of, and leaves them alone.
     std::atomic<bool> buffersHeld{false};

@@ -141,9 +141,13 @@ TEST_F(KsASIOTest, OpenBeforeAStartRereadsWhatTheControlPanelChanged) {
     EXPECT_EQ(output->sampleRate, 96000.0);
     // Changed again after the plug-in was told: no stream at a size it does not know.
     auto pass = [](float**, float**, uint32_t, void*) { return true; };
+    for (const char* changed :
+         {"preferredSize 512\nsampleRate 96000\n", "preferredSize 1024\nsampleRate 48000\n"}) {
+        environment.configure(kA, changed);
+        EXPECT_FALSE(asio->start(nullptr, output, pass, nullptr)) << changed;
+        EXPECT_FALSE(asio->running);
+    }
     environment.configure(kA, "preferredSize 512\nsampleRate 96000\n");
-    EXPECT_FALSE(asio->start(nullptr, output, pass, nullptr));
-    EXPECT_FALSE(asio->running);
     ASSERT_TRUE(asio->open(output, false));
     EXPECT_TRUE(asio->start(nullptr, output, pass, nullptr));
     EXPECT_EQ(environment.instance(kA).createdBufferSize.load(), 512);
@@ -273,6 +277,8 @@ TEST_F(KsASIOTest, AStuckBlockKeepsItsBuffersUntilItEnds) {
     ASSERT_TRUE(asio->start(entry(kA, true), entry(kA, false), hold, nullptr));
     while (stuck.load() == 0)
         platform::sleepMs(1);
+    // A block of another driver thread ends while the stuck one is inside.
+    asio->processBlock(1);
     asio->stop();
     EXPECT_TRUE(asio->running);
     EXPECT_NE(asio->channelBuffers[0], nullptr);
