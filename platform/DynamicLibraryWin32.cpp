@@ -4,7 +4,20 @@
 
 namespace platform {
 
-DynamicLibrary DynamicLibrary::load(const std::string& path, LibraryLoadError* error) {
+namespace {
+
+// The file looked at must be the file loaded: a bare or relative name would
+// be looked for beside the program and in the system folders first.
+std::string fullPathOf(const std::string& path) {
+    char full[MAX_PATH];
+    const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? std::string(full, length) : path;
+}
+
+} // namespace
+
+DynamicLibrary DynamicLibrary::load(const std::string& given, LibraryLoadError* error) {
+    const std::string path = fullPathOf(given);
     LibraryLoadError result = LibraryLoadError::none;
     HMODULE h = nullptr;
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {

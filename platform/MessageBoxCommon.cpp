@@ -19,7 +19,10 @@ void showMessage(const std::string& text, const std::string& caption) {
     showSystemMessage(text, caption);
 }
 
+// The old sink is withdrawn before its user changes, the new one published
+// after its user.
 void setMessageSink(MessageSink sink, void* user) {
+    gSink.store(nullptr);
     gSinkUser.store(user);
     gSink.store(sink);
 }

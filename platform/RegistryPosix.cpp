@@ -247,7 +247,8 @@ bool saveRegistryToFile(const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     writeNode(out, *rootNode(RegistryRoot::currentUser));
     writeNode(out, *rootNode(RegistryRoot::localMachine));
-    return static_cast<bool>(out.flush());
+    out.close();
+    return !out.fail();
 }
 
 namespace {

@@ -72,7 +72,7 @@ if kill -0 "$host" 2>/dev/null; then
     kill "$host" 2>/dev/null || true
     status=1
 fi
-wait "$host" 2>/dev/null || true
+wait "$host" 2>/dev/null || status=1 # a crash at exit fails the run too
 
 if [ -f "$run_dir/screenshot.bmp" ]; then
     python3 "$source_dir/scripts/bmp-to-png.py" "$run_dir/screenshot.bmp" "$run_dir/screenshot.png"

@@ -23,5 +23,5 @@ int main(int argc, char** argv) {
     std::printf("rendered %llu frames (%.2f s) in %.2f s: %.1f x real time\n",
                 static_cast<unsigned long long>(result.frames), audioSeconds, result.seconds,
                 result.seconds > 0.0 ? audioSeconds / result.seconds : 0.0);
-    return 0;
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
 }

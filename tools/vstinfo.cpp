@@ -208,6 +208,11 @@ void printIdentity(AEffect* effect) {
     dispatch(effect, effClose);
 }
 
+// What was printed is the result: output that could not be written fails.
+int printedStatus() {
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -226,11 +231,11 @@ int main(int argc, char** argv) {
     if (identityOnly) {
         printIdentity(lib.effect);
         lib.unload();
-        return 0;
+        return printedStatus();
     }
     openAndDescribe(lib.effect);
     runTenSeconds(lib);
     closeLikeTheHost(lib.effect);
     lib.unload();
-    return 0;
+    return printedStatus();
 }

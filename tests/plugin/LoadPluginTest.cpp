@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -76,6 +77,25 @@ TEST(LoadPlugin, MainExportIsUsedWhenVstPluginMainIsAbsent) {
     AEffect* effect = lib.load(testPluginPath("KsTestMainOnly"));
     ASSERT_NE(effect, nullptr) << describeLoadFailure(lib.lastFailure);
     EXPECT_EQ(effect->magic, kEffectMagic);
+    closePlugin(effect);
+}
+
+// A relative name is the file in the current folder, not a library of the
+// same name beside the program (the tools take names as typed).
+TEST(LoadPlugin, ARelativeNameLoadsTheFileInTheCurrentFolder) {
+    namespace fs = std::filesystem;
+    const fs::path synth = testPluginPath("KsTestSynth");
+    const fs::path effectName = fs::path("KsTestEffect").replace_extension(synth.extension());
+    const fs::path folder = fs::temp_directory_path() / "ks-relative-load";
+    fs::create_directories(folder);
+    fs::copy_file(synth, folder / effectName, fs::copy_options::overwrite_existing);
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder);
+    KsVSTHostLib lib;
+    AEffect* effect = lib.load(effectName.string());
+    fs::current_path(previous);
+    ASSERT_NE(effect, nullptr) << describeLoadFailure(lib.lastFailure);
+    EXPECT_NE(effect->flags & effFlagsIsSynth, 0) << "the synth copied in, not the effect";
     closePlugin(effect);
 }
 
