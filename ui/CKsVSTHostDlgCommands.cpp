@@ -45,6 +45,8 @@ bool CKsVSTHostDlg::onCommand(int controlId, int /*notification*/) {
 }
 
 void CKsVSTHostDlg::runCommand(int commandId) {
+    if (shuttingDown)
+        return; // a plug-in closing may pump messages: nothing starts again
     switch (commandId) {
     case ID_FILE_AUDIOSETTINGS:
         return openAudioSettings(false);
@@ -159,11 +161,12 @@ void CKsVSTHostDlg::exitProgram() {
     PostMessageA(handle(), WM_CLOSE, 0, 0);
 }
 
-// A settings or Tempo window whose message box is up is disabled by the box
-// and is still inside the handler that showed it; destroying it with this
-// window would leave that handler running in a deleted window.
+// A settings, Tempo or player window whose message box (or file dialog) is
+// up is disabled by it and is still inside the handler that showed it;
+// destroying it with this window would leave that handler running in a
+// deleted window.
 bool CKsVSTHostDlg::settingsDialogIsAsking() const {
-    for (const Dialog* dialog : {audioSettingsDlg, midiSettingsDlg, tempoDlg})
+    for (const Dialog* dialog : {audioSettingsDlg, midiSettingsDlg, tempoDlg, audioFileDlg})
         if (dialog != nullptr && !IsWindowEnabled(dialog->handle()))
             return true;
     return false;
@@ -173,7 +176,9 @@ bool CKsVSTHostDlg::settingsDialogIsAsking() const {
 // it is still there. While a settings window asks something, closing waits:
 // the user closes again after answering.
 void CKsVSTHostDlg::onClose() {
-    if (settingsDialogIsAsking())
+    // A close arriving while the plug-in closes (it may pump messages) is
+    // left to the close already under way.
+    if (shuttingDown || settingsDialogIsAsking())
         return;
     if (audioFileDlg != nullptr)
         SendMessageA(audioFileDlg->handle(), WM_CLOSE, 0, 0);

@@ -28,6 +28,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifndef KS_TEST_OUTPUTS
@@ -101,7 +102,9 @@ struct TestPlugin {
     std::atomic<int> requestCount{0};
     KsTestProcessInfo info{};
 
-    std::string holdMarker;            // from KS_TEST_HOLD_MARKER
+    std::string holdMarker; // from KS_TEST_HOLD_MARKER
+    void (*editCloseHook)(void*) = nullptr;
+    void* editCloseUser = nullptr;
     bool stateWaitsForTheHold = false; // KS_TEST_HOLD_STATE: the held block keeps the state's lock
     std::atomic<bool> holding{false};
 };
@@ -197,6 +200,10 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     logCall(plugin, opcode, index, value, ptr, opt);
     static ERect rect{0, 0, 300, 400};
     switch (opcode) {
+    case effEditClose:
+        if (auto hook = std::exchange(plugin->editCloseHook, nullptr))
+            hook(plugin->editCloseUser);
+        return 1;
     case effClose:
         destroy(plugin);
         return 1;
@@ -537,6 +544,11 @@ KS_TEST_EXPORT void ksTestSetKeyAnswer(AEffect* effect, VstIntPtr answer) {
 KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) {
     effect->numInputs = inputs;
     effect->numOutputs = outputs;
+}
+
+KS_TEST_EXPORT void ksTestSetEditCloseHook(AEffect* effect, void (*hook)(void*), void* user) {
+    self(effect)->editCloseUser = user;
+    self(effect)->editCloseHook = hook;
 }
 
 KS_TEST_EXPORT int ksTestClosedCalls(KsTestCall* out, int max) {

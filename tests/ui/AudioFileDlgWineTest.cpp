@@ -524,6 +524,41 @@ TEST_F(AudioFileDlgWine, SteppingThroughAFolderSkipsAndWraps) {
     EXPECT_EQ(dialog->currentFile(), folder + "broken.wav");
 }
 
+// Stands in for the player's message box: the box disables the player and
+// may deliver a close of the main window before the user answers.
+struct CloseMainWhileAsking {
+    CKsVSTHostDlg* window;
+    int shown = 0;
+    bool playerStayed = false;
+};
+
+void closeMainWhileAsking(HWND owner, const char*, const char*, void* user) {
+    auto* asking = static_cast<CloseMainWhileAsking*>(user);
+    ++asking->shown;
+    EnableWindow(owner, FALSE);
+    SendMessageA(asking->window->handle(), WM_CLOSE, 0, 0);
+    asking->playerStayed = asking->window->audioPlayer() != nullptr;
+    EnableWindow(owner, TRUE);
+}
+
+// The player's handler still runs after its box: closing the program then
+// would delete the player under it.
+TEST_F(AudioFileDlgWine, ClosingWhileThePlayerShowsAMessageWaitsForTheAnswer) {
+    const std::string notAudio = binFolder() + "player-not-audio.wav";
+    std::ofstream(notAudio, std::ios::trunc) << "not audio";
+    useAnswers();
+    answers.paths = {notAudio};
+    ASSERT_NE(openPlayer(), nullptr);
+    CloseMainWhileAsking asking{window.get()};
+    setUserMessageSink(closeMainWhileAsking, &asking);
+    click(IDC_PLAYER_LOAD);
+    setUserMessageSink(collectMessage, &messages);
+    EXPECT_EQ(asking.shown, 1);
+    EXPECT_TRUE(asking.playerStayed);
+    EXPECT_TRUE(window->mainWindowOpen());
+    EXPECT_EQ(text(IDC_PLAYER_FILENAME), "");
+}
+
 TEST_F(AudioFileDlgWine, WindowPositionIsClampedAndRememberedAndPictured) {
     ASSERT_TRUE(settings().writeDword("playerPositionX", 300));
     ASSERT_TRUE(settings().writeDword("playerPositionY", 900));

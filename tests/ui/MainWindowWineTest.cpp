@@ -378,6 +378,30 @@ TEST_F(MainWindowWine, PluginResizeRequestResizesEditorAndWindow) {
     EXPECT_EQ(editor.bottom, 210);
 }
 
+// A plug-in may pump the window thread's messages while its editor closes:
+// a second close or a menu command arriving there must neither destroy the
+// window under it nor start audio for a plug-in about to be closed.
+TEST_F(MainWindowWine, ACloseOrACommandWhileThePlugInClosesItsEditorWaits) {
+    open("KsTestEffect");
+    struct Inside {
+        CKsVSTHostDlg* window;
+        bool stayedOpen = false;
+        bool audioStarted = false;
+    } inside{window.get()};
+    auto hook = [](void* user) {
+        auto* seen = static_cast<Inside*>(user);
+        SendMessageA(seen->window->handle(), WM_CLOSE, 0, 0);
+        seen->stayedOpen = seen->window->mainWindowOpen();
+        SendMessageA(seen->window->handle(), WM_COMMAND, ID_FILE_AUDIOENGINE, 0);
+        seen->audioStarted = seen->window->hostEngine().running.load();
+    };
+    pluginExport<KsTestSetEditCloseHookProc>(pluginName, "ksTestSetEditCloseHook")(effect(), hook,
+                                                                                   &inside);
+    closeWindow();
+    EXPECT_TRUE(inside.stayedOpen);
+    EXPECT_FALSE(inside.audioStarted);
+}
+
 TEST_F(MainWindowWine, ExitKeepsTheStateAndShutsDownInOrder) {
     std::string folder = freshFolder("ui-state");
     setPluginKeyValue("KsTestEffect", "contentpath", folder);
