@@ -171,26 +171,40 @@ bool KsASIO::open(AudioDeviceSettings* device, bool probeOnly) {
         freeChannelBuffers();
         return false;
     }
-    device->channelCount = static_cast<uint16_t>(device->isInput ? inputChannels : outputChannels);
-    device->sampleRate = sampleRate;
-    device->bufferSize = bufferSize;
-    device->channelNames.clear();
-    const size_t first = device->isInput ? 0 : size_t(inputChannels);
-    for (size_t k = 0; k < size_t(device->channelCount); ++k)
-        device->channelNames.emplace_back(channelInfos[first + k].name);
+    describe(*device);
+    drivers.unloadCurrentDriver();
+    freeChannelBuffers();
+    return true;
+}
+
+// The entry from the initialised driver's channels, size and rate.
+void KsASIO::describe(AudioDeviceSettings& device) {
+    device.channelCount = static_cast<uint16_t>(device.isInput ? inputChannels : outputChannels);
+    device.sampleRate = sampleRate;
+    device.bufferSize = bufferSize;
+    device.channelNames.clear();
+    const size_t first = device.isInput ? 0 : size_t(inputChannels);
+    for (size_t k = 0; k < size_t(device.channelCount); ++k)
+        device.channelNames.emplace_back(channelInfos[first + k].name);
     // Many drivers know their latencies only once buffers exist; a start
     // reads them again.
     int32_t inputFrames = 0;
     int32_t outputFrames = 0;
     if (ASIOGetLatencies(&inputFrames, &outputFrames) == asioOk) {
-        const int32_t frames = device->isInput ? inputFrames : outputFrames;
+        const int32_t frames = device.isInput ? inputFrames : outputFrames;
         if (frames > 0)
-            device->latency = frames;
+            device.latency = frames;
     }
-    drivers.unloadCurrentDriver();
-    device->infoValid = true;
-    freeChannelBuffers();
-    return true;
+    device.infoValid = true;
+}
+
+// The running driver cannot be loaded a second time to read its entries:
+// those of its entries no one read yet are read now, so the settings
+// window can show them without stopping the stream.
+void KsASIO::describeUnreadEntries(int32_t driverIndex) {
+    for (auto& device : devices)
+        if (device->index == driverIndex && !device->infoValid)
+            describe(*device);
 }
 
 bool KsASIO::start(AudioDeviceSettings* input, AudioDeviceSettings* output, AudioCallback cb,
@@ -215,8 +229,10 @@ bool KsASIO::start(AudioDeviceSettings* input, AudioDeviceSettings* output, Audi
     if (!driverName(output, name))
         return false;
     initializeAsioThread();
-    if (!drivers.loadDriver(name) || !initDriver() || !runsAsAnnounced(*output) ||
-        !prepareBuffers())
+    if (!drivers.loadDriver(name) || !initDriver() || !runsAsAnnounced(*output))
+        return false;
+    describeUnreadEntries(output->index);
+    if (!prepareBuffers())
         return false;
     // Published before the driver's thread can see a block.
     buffersHeld.store(true);

@@ -80,6 +80,8 @@ private:
     bool initDriver();
     bool prepareBuffers();
     bool runsAsAnnounced(const AudioDeviceSettings& output) const;
+    void describe(AudioDeviceSettings& device);
+    void describeUnreadEntries(int32_t driverIndex);
     bool readChannelInfos();
     bool driverName(const AudioDeviceSettings* device, char* name);
     void convertInputs(int32_t half);

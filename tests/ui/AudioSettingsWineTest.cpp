@@ -618,6 +618,31 @@ TEST_F(AudioSettingsWine, OpeningStopsTheEngineForAnUnreadAsioInput) {
     EXPECT_TRUE(shown.empty());
 }
 
+// The running driver's own input is read when its stream starts: the window
+// shows it and the stream goes on.
+TEST_F(AudioSettingsWine, OpeningKeepsTheStreamForTheRunningDriversOwnInput) {
+    AudioDeviceSettings* firstInput = nullptr; // the one shown when none is stored
+    for (auto& device : asio().devices)
+        if (device->isInput) {
+            device->infoValid = false;
+            if (firstInput == nullptr)
+                firstInput = device.get();
+        }
+    ASSERT_NE(firstInput, nullptr);
+    AudioDeviceSettings* output = nullptr;
+    for (auto& device : asio().devices)
+        if (!device->isInput && device->index == firstInput->index)
+            output = device.get();
+    ASSERT_NE(output, nullptr);
+    startEngineOn(nullptr, output);
+    openDialog();
+    EXPECT_TRUE(engine.running.load());
+    EXPECT_EQ(itemData(IDC_AUDIO_INPUTDEVICE, selection(IDC_AUDIO_INPUTDEVICE)),
+              reinterpret_cast<LPARAM>(firstInput));
+    EXPECT_FALSE(items(IDC_AUDIO_LEFTINPUT).empty());
+    EXPECT_TRUE(shown.empty());
+}
+
 // A stream that will not end keeps its pair: Apply says so and changes nothing.
 TEST_F(AudioSettingsWine, ApplyLeavesThePairWhileTheStreamWillNotEnd) {
     openDialog();
