@@ -80,7 +80,7 @@ void CKsVSTHostDlg::runCommand(int commandId) {
 void CKsVSTHostDlg::toggleAudioEngine() {
     if (engine.running.load()) {
         engine.stopAudio();
-        setEngineItemText(false);
+        setEngineItemText(engine.running.load()); // a stream that would not end still runs
         return;
     }
     const bool started = engine.startAudio();

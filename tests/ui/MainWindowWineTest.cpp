@@ -402,6 +402,17 @@ TEST_F(MainWindowWine, ACloseOrACommandWhileThePlugInClosesItsEditorWaits) {
     EXPECT_FALSE(inside.audioStarted);
 }
 
+// A stop that could not end the stream leaves the item saying it runs, so
+// the next Ctrl+R stops again instead of starting a second stream.
+TEST_F(MainWindowWine, TheEngineItemSaysRunningWhileTheStreamWillNotEnd) {
+    open("KsTestEffect");
+    window->hostEngine().stopAudio();
+    window->hostEngine().running.store(true); // as a stream thread that never answers the stop
+    SendMessageA(main(), WM_COMMAND, ID_FILE_AUDIOENGINE, 0);
+    EXPECT_EQ(menuText(GetMenu(main()), ID_FILE_AUDIOENGINE), engineItemText(true));
+    window->hostEngine().running.store(false);
+}
+
 TEST_F(MainWindowWine, ExitKeepsTheStateAndShutsDownInOrder) {
     std::string folder = freshFolder("ui-state");
     setPluginKeyValue("KsTestEffect", "contentpath", folder);
