@@ -158,7 +158,7 @@ VstIntPtr KsVSTHostInterface::dispatch(VstInt32 opcode, VstInt32 index, VstIntPt
 // which the menu or the Audio Settings dialog could start or stop audio again
 // halfway through this start.
 bool KsVSTHostInterface::startAudio() {
-    if (audioTransition || !isAttached() || hostLib->effect == nullptr)
+    if (startsRefused || audioTransition || !isAttached() || hostLib->effect == nullptr)
         return false;
     audioTransition = true;
     const bool started = startAudioNow();

@@ -134,6 +134,10 @@ public:
     // Audio.
     bool startAudio();
     void stopAudio();
+    // Once the plug-in is about to close, no stream starts again (a plug-in
+    // closing may run the window thread's messages, a settings window's
+    // Apply among them).
+    void refuseStarts() { startsRefused = true; }
     // Before the plug-in closes: a stream that `stopAudio` could not end is
     // waited for two seconds more and then cut off from the engine, so no
     // block reaches the plug-in afterwards (an ASIO stop is tried once more;
@@ -252,6 +256,7 @@ private:
     enum class StreamKind { none, asio, ownThread };
     StreamKind streamKind = StreamKind::none;
     bool audioTransition = false; // a start or stop is under way (window thread)
+    bool startsRefused = false;
     std::thread streamThread;
     std::shared_ptr<StreamLink> streamLink;
     std::vector<std::unique_ptr<InputContext>> inputContexts;

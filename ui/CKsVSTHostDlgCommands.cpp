@@ -205,6 +205,7 @@ void CKsVSTHostDlg::shutDown() {
         // showed it still runs.
         if (tempoDlg != nullptr && IsWindowEnabled(tempoDlg->handle()))
             SendMessageA(tempoDlg->handle(), WM_CLOSE, 0, 0);
+        engine.refuseStarts();
         engine.stopAudio();
         engine.stopMidi();
         // Kept before a stream that did not stop is waited for again: the
