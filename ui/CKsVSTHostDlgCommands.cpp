@@ -161,13 +161,14 @@ void CKsVSTHostDlg::exitProgram() {
     PostMessageA(handle(), WM_CLOSE, 0, 0);
 }
 
-// A settings, Tempo or player window whose message box (or file dialog) is
-// up is disabled by it and is still inside the handler that showed it;
-// destroying it with this window would leave that handler running in a
-// deleted window.
+// A settings, Tempo or player window whose message box, file dialog or
+// driver's control panel is up is still inside the handler that showed it
+// (a box also disables it); destroying it with this window would leave that
+// handler running in a deleted window.
 bool CKsVSTHostDlg::settingsDialogIsAsking() const {
     for (const Dialog* dialog : {audioSettingsDlg, midiSettingsDlg, tempoDlg, audioFileDlg})
-        if (dialog != nullptr && !IsWindowEnabled(dialog->handle()))
+        if (dialog != nullptr &&
+            (!IsWindowEnabled(dialog->handle()) || Dialog::isHandlingMessage(dialog)))
             return true;
     return false;
 }

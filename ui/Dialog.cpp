@@ -12,6 +12,11 @@ std::vector<HWND>& modelessDialogs() {
     return dialogs;
 }
 
+std::vector<const Dialog*>& dialogsHandlingMessages() {
+    static std::vector<const Dialog*> dialogs;
+    return dialogs;
+}
+
 UserMessageSink userMessageSink = nullptr;
 void* userMessageSinkUser = nullptr;
 
@@ -112,7 +117,17 @@ INT_PTR CALLBACK Dialog::dialogProcedure(HWND window, UINT message, WPARAM wPara
     auto* dialog = reinterpret_cast<Dialog*>(GetWindowLongPtrA(window, DWLP_USER));
     if (dialog == nullptr)
         return FALSE;
-    return dialog->dispatchMessage(message, wParam, lParam);
+    // Only the address is kept: the handler may delete the dialog.
+    std::vector<const Dialog*>& handling = dialogsHandlingMessages();
+    handling.push_back(dialog);
+    const INT_PTR answer = dialog->dispatchMessage(message, wParam, lParam);
+    handling.pop_back(); // handlers nest: this one is the last
+    return answer;
+}
+
+bool Dialog::isHandlingMessage(const Dialog* dialog) {
+    const std::vector<const Dialog*>& handling = dialogsHandlingMessages();
+    return std::find(handling.begin(), handling.end(), dialog) != handling.end();
 }
 
 INT_PTR Dialog::dispatchMessage(UINT message, WPARAM wParam, LPARAM lParam) {

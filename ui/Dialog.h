@@ -33,6 +33,10 @@ public:
 
     // Offers a message to the open modeless dialogs; true when one took it.
     static bool routeToModelessDialogs(MSG& message);
+    // True while a message handler of `dialog` runs (a box or another window's
+    // own loop it started may deliver messages meanwhile): destroying it then
+    // would leave that handler in a deleted object.
+    static bool isHandlingMessage(const Dialog* dialog);
     // The main window's loop for one message, as `runAsMainWindow` runs it.
     void processMessage(MSG& message);
 

@@ -524,10 +524,12 @@ TEST_F(AudioFileDlgWine, SteppingThroughAFolderSkipsAndWraps) {
     EXPECT_EQ(dialog->currentFile(), folder + "broken.wav");
 }
 
-// Stands in for the player's message box: the box disables the player and
-// may deliver a close of the main window before the user answers.
+// Stands in for a window the player's handler shows: a message box (which
+// disables the player) or a window with no owner (a driver's control panel),
+// whose loop may deliver a close of the main window.
 struct CloseMainWhileAsking {
     CKsVSTHostDlg* window;
+    bool disablesOwner;
     int shown = 0;
     bool playerStayed = false;
 };
@@ -535,7 +537,7 @@ struct CloseMainWhileAsking {
 void closeMainWhileAsking(HWND owner, const char*, const char*, void* user) {
     auto* asking = static_cast<CloseMainWhileAsking*>(user);
     ++asking->shown;
-    EnableWindow(owner, FALSE);
+    EnableWindow(owner, asking->disablesOwner ? FALSE : TRUE);
     SendMessageA(asking->window->handle(), WM_CLOSE, 0, 0);
     asking->playerStayed = asking->window->audioPlayer() != nullptr;
     EnableWindow(owner, TRUE);
@@ -546,17 +548,20 @@ void closeMainWhileAsking(HWND owner, const char*, const char*, void* user) {
 TEST_F(AudioFileDlgWine, ClosingWhileThePlayerShowsAMessageWaitsForTheAnswer) {
     const std::string notAudio = binFolder() + "player-not-audio.wav";
     std::ofstream(notAudio, std::ios::trunc) << "not audio";
-    useAnswers();
-    answers.paths = {notAudio};
     ASSERT_NE(openPlayer(), nullptr);
-    CloseMainWhileAsking asking{window.get()};
-    setUserMessageSink(closeMainWhileAsking, &asking);
-    click(IDC_PLAYER_LOAD);
-    setUserMessageSink(collectMessage, &messages);
-    EXPECT_EQ(asking.shown, 1);
-    EXPECT_TRUE(asking.playerStayed);
-    EXPECT_TRUE(window->mainWindowOpen());
-    EXPECT_EQ(text(IDC_PLAYER_FILENAME), "");
+    for (const bool disablesOwner : {true, false}) {
+        useAnswers();
+        answers.paths = {notAudio};
+        answers.nextPath = 0;
+        CloseMainWhileAsking asking{window.get(), disablesOwner};
+        setUserMessageSink(closeMainWhileAsking, &asking);
+        click(IDC_PLAYER_LOAD);
+        setUserMessageSink(collectMessage, &messages);
+        EXPECT_EQ(asking.shown, 1) << disablesOwner;
+        ASSERT_TRUE(asking.playerStayed) << disablesOwner;
+        EXPECT_TRUE(window->mainWindowOpen());
+        EXPECT_EQ(text(IDC_PLAYER_FILENAME), "");
+    }
 }
 
 TEST_F(AudioFileDlgWine, WindowPositionIsClampedAndRememberedAndPictured) {
