@@ -134,9 +134,9 @@ public:
     // Audio.
     bool startAudio();
     void stopAudio();
-    // Once the plug-in is about to close, no stream starts again (a plug-in
-    // closing may run the window thread's messages, a settings window's
-    // Apply among them).
+    // Once the plug-in is about to close, no stream and no MIDI input starts
+    // again (a plug-in closing may run the window thread's messages, a
+    // settings window's Apply among them).
     void refuseStarts() { startsRefused = true; }
     // Before the plug-in closes: a stream that `stopAudio` could not end is
     // waited for two seconds more and then cut off from the engine, so no

@@ -102,7 +102,7 @@ void KsVSTHostInterface::deliverEvents() {
 }
 
 bool KsVSTHostInterface::startMidi() {
-    if (!isAttached())
+    if (startsRefused || !isAttached())
         return false;
     stopMidi();
     midiOutDevice = nullptr;

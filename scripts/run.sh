@@ -73,6 +73,11 @@ if kill -0 "$host" 2>/dev/null; then
     status=1
 fi
 wait "$host" 2>/dev/null || status=1 # a crash at exit fails the run too
+# Wine may end a crashed program with status 0: its report in the log fails the run.
+if grep -q '^wine: Unhandled\|^Unhandled exception' "$run_dir/host.log"; then
+    echo "run: the host crashed (see $run_dir/host.log)" >&2
+    status=1
+fi
 
 if [ -f "$run_dir/screenshot.bmp" ]; then
     python3 "$source_dir/scripts/bmp-to-png.py" "$run_dir/screenshot.bmp" "$run_dir/screenshot.png"

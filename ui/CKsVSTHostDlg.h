@@ -64,7 +64,8 @@ private:
     void exitProgram();
     void endSession();
     void shutDown();
-    void saveStateBesideAStuckBlock();
+    // False when the state was given up (and the process ended).
+    bool saveStateBesideAStuckBlock();
     void endWithTheStreamRunning();
     bool settingsDialogIsAsking() const;
 

@@ -262,7 +262,13 @@ void CPropAudioDevicesDlg::controlPanel() {
     if (device == nullptr)
         return;
     auto* asio = dynamic_cast<KsASIO*>(drivers.asio.get());
-    if (asio != nullptr && asio->showControlPanel(device))
+    // A driver's panel may run a loop of its own without an owner: this
+    // window waits disabled, as under a message box, so neither its own
+    // buttons nor the main window close it under this handler.
+    EnableWindow(handle(), FALSE);
+    const bool shown = asio != nullptr && asio->showControlPanel(device);
+    EnableWindow(handle(), TRUE);
+    if (shown)
         enable(IDC_AUDIO_APPLY, true);
     else
         showUserMessage(handle(), kControlPanelFailedText, kErrorCaption);

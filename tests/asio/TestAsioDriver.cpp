@@ -125,6 +125,8 @@ void TestAsioInstance::reset() {
           &running, &lateBlocks, &writesAfterStop})
         counter->store(0);
     resetAnswer = -1;
+    onControlPanel = nullptr;
+    onControlPanelUser = nullptr;
     createdBufferSize = 0;
     createdBuffers = 0;
     outputTypes.clear();
@@ -310,6 +312,8 @@ AsioError TestAsioDriver::getChannelInfo(ASIOChannelInfo* info) {
 
 AsioError TestAsioDriver::controlPanel() {
     instance.controlPanels++;
+    if (auto hook = instance.onControlPanel.load())
+        hook(instance.onControlPanelUser.load());
     return config.controlPanelResult;
 }
 

@@ -71,6 +71,9 @@ struct TestAsioInstance {
     std::atomic<int32_t> resetAnswer{-1};
     std::atomic<int32_t> createdBufferSize{0};
     std::atomic<int32_t> createdBuffers{0};
+    // Runs inside every control panel call, as the panel's own loop would.
+    std::atomic<void (*)(void*)> onControlPanel{nullptr};
+    std::atomic<void*> onControlPanelUser{nullptr};
     std::atomic<int> lateBlocks{0};      // delivered after the host's stop
     std::atomic<int> writesAfterStop{0}; // output halves the host changed in them
     // Written by the driver's thread, read after it stopped.

@@ -408,8 +408,22 @@ TEST_F(AudioSettingsWine, AsioApplyTakesThePreferredSizeAndTheControlPanelAsksFo
     ASSERT_TRUE(asio().running);
 
     EXPECT_FALSE(enabled(IDC_AUDIO_APPLY));
+    // The panel may run its own loop without an owner: the window waits
+    // disabled meanwhile, so nothing closes it under its handler.
+    struct Panel {
+        HWND dialog;
+        int enabledDuring = -1;
+    } panel{window()};
+    environment.instance(kA).onControlPanelUser = &panel;
+    environment.instance(kA).onControlPanel = [](void* user) {
+        auto* seen = static_cast<Panel*>(user);
+        seen->enabledDuring = IsWindowEnabled(seen->dialog) ? 1 : 0;
+    };
     command(IDC_AUDIO_CONTROLPANEL, BN_CLICKED);
+    environment.instance(kA).onControlPanel = nullptr;
     EXPECT_EQ(environment.instance(kA).controlPanels.load(), 1);
+    EXPECT_EQ(panel.enabledDuring, 0);
+    EXPECT_TRUE(IsWindowEnabled(window()));
     EXPECT_TRUE(enabled(IDC_AUDIO_APPLY));
 
     // What the panel changed is read again on Apply.

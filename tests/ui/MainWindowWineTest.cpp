@@ -387,6 +387,7 @@ TEST_F(MainWindowWine, ACloseOrACommandWhileThePlugInClosesItsEditorWaits) {
         CKsVSTHostDlg* window;
         bool stayedOpen = false;
         bool audioStarted = false;
+        bool midiStarted = false;
     } inside{window.get()};
     auto hook = [](void* user) {
         auto* seen = static_cast<Inside*>(user);
@@ -396,12 +397,14 @@ TEST_F(MainWindowWine, ACloseOrACommandWhileThePlugInClosesItsEditorWaits) {
         // As the Apply of a settings window still open would.
         seen->audioStarted =
             seen->window->hostEngine().startAudio() || seen->window->hostEngine().running.load();
+        seen->midiStarted = seen->window->hostEngine().startMidi();
     };
     pluginExport<KsTestSetEditCloseHookProc>(pluginName, "ksTestSetEditCloseHook")(effect(), hook,
                                                                                    &inside);
     closeWindow();
     EXPECT_TRUE(inside.stayedOpen);
     EXPECT_FALSE(inside.audioStarted);
+    EXPECT_FALSE(inside.midiStarted);
 }
 
 // A stop that could not end the stream leaves the item saying it runs, so
@@ -740,10 +743,10 @@ std::string fileText(const std::string& path) {
 // keeps the state and ends the process at once, with the usual exit code.
 // Runs the real program in `folder` with our test plug-in, streaming through
 // the test ASIO driver, until the plug-in holds its processing for good; then
-// closes the window and expects the program to end with code 0. With
-// `holdState`, the held block also keeps the plug-in's state from being handed
-// over.
-void runProgramWithAStuckBlock(const std::string& folder, bool holdState) {
+// closes the window (or picks File > Exit) and expects the program to end
+// with code 0. With `holdState`, the held block also keeps the plug-in's
+// state from being handed over.
+void runProgramWithAStuckBlock(const std::string& folder, bool holdState, bool byExitCommand) {
     TestAsioEnvironment asio;
     ASSERT_TRUE(asio.ready()) << "the test ASIO driver is missing";
     asio.configure(TestAsioEnvironment::kDriverA, "inputs 2\noutputs 2\npreferredSize 256\n");
@@ -794,14 +797,15 @@ void runProgramWithAStuckBlock(const std::string& folder, bool holdState) {
     }
     EXPECT_NE(window, nullptr);
     if (window != nullptr)
-        PostMessageA(window, WM_CLOSE, 0, 0);
+        PostMessageA(window, byExitCommand ? WM_COMMAND : WM_CLOSE,
+                     byExitCommand ? ID_FILE_EXIT : 0, 0);
     expectEndsWithCodeZero(process);
     forgetPluginKey("KsTestEffect");
 }
 
 TEST(MainWindowProgram, ABlockStuckInThePluginEndsTheProgramOnceTheStateIsKept) {
     const std::string folder = freshFolder("ui-stuck-program");
-    ASSERT_NO_FATAL_FAILURE(runProgramWithAStuckBlock(folder, false));
+    ASSERT_NO_FATAL_FAILURE(runProgramWithAStuckBlock(folder, false, false));
     EXPECT_NE(fileText(folder + "stderr.txt").find("the audio stream did not end"),
               std::string::npos);
     EXPECT_FALSE(fileText(folder + "saved.chunk").empty());
@@ -810,9 +814,12 @@ TEST(MainWindowProgram, ABlockStuckInThePluginEndsTheProgramOnceTheStateIsKept) 
 // A plug-in whose state waits for the block it is stuck in would hang the
 // program at the save: the state is given up and the program still ends.
 TEST(MainWindowProgram, AStateTheStuckPlugInCannotHandOverIsGivenUp) {
-    const std::string folder = freshFolder("ui-stuck-state");
-    ASSERT_NO_FATAL_FAILURE(runProgramWithAStuckBlock(folder, true));
-    EXPECT_NE(fileText(folder + "stderr.txt").find("did not hand over its state"),
-              std::string::npos);
-    EXPECT_TRUE(fileText(folder + "saved.chunk").empty());
+    for (const bool byExitCommand : {false, true}) {
+        const std::string folder = freshFolder("ui-stuck-state");
+        ASSERT_NO_FATAL_FAILURE(runProgramWithAStuckBlock(folder, true, byExitCommand));
+        EXPECT_NE(fileText(folder + "stderr.txt").find("did not hand over its state"),
+                  std::string::npos)
+            << byExitCommand;
+        EXPECT_TRUE(fileText(folder + "saved.chunk").empty());
+    }
 }
