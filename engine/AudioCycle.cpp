@@ -179,11 +179,17 @@ bool KsVSTHostInterface::startAudioNow() {
 
     AudioDeviceSettings* input = nullptr;
     AudioDeviceSettings* output = nullptr;
-    if (!openDevicesAndCheckFormats(input, output)) {
+    // A warning box of ours, or a box of the plug-in's inside its start-up
+    // calls, runs the window thread's messages: a shutdown may have begun.
+    if (!openDevicesAndCheckFormats(input, output) || startsRefused) {
         releasePreparedStreams();
         return false;
     }
     prepareHostTime(*output);
+    if (startsRefused) {
+        releasePreparedStreams();
+        return false;
+    }
     // The plug-in may have changed its counts since loading; no stream runs now.
     hostLib->prepareChannels(output->bufferSize);
     installHostHooks();

@@ -138,6 +138,9 @@ public:
     // again (a plug-in closing may run the window thread's messages, a
     // settings window's Apply among them).
     void refuseStarts() { startsRefused = true; }
+    // A start or stop is under way: the plug-in may be inside one of its
+    // calls (and may run the window thread's messages there).
+    bool inAudioTransition() const { return audioTransition; }
     // Before the plug-in closes: a stream that `stopAudio` could not end is
     // waited for two seconds more and then cut off from the engine, so no
     // block reaches the plug-in afterwards (an ASIO stop is tried once more;

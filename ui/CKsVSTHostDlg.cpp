@@ -140,8 +140,16 @@ void CKsVSTHostDlg::setEngineItemText(bool running) {
                 ID_FILE_AUDIOENGINE, engineItemText(running));
 }
 
+// A plug-in may ask from its audio thread or its own: moving the windows
+// there would wait for the window thread (which may be waiting for the
+// audio thread to stop), so the request is posted to it.
 void CKsVSTHostDlg::resizeHook(void* window) {
-    static_cast<CKsVSTHostDlg*>(window)->resizeToEditor();
+    auto* self = static_cast<CKsVSTHostDlg*>(window);
+    if (GetWindowThreadProcessId(self->handle(), nullptr) != GetCurrentThreadId()) {
+        PostMessageA(self->handle(), kResizeToEditorMessage, 0, 0);
+        return;
+    }
+    self->resizeToEditor();
 }
 
 void CKsVSTHostDlg::resizeToEditor() {

@@ -94,6 +94,9 @@ private:
     Dialog* midiSettingsDlg = nullptr;
     Dialog* audioFileDlg = nullptr;
     bool shuttingDown = false;
+    int pluginCallsRunning = 0; // window-thread calls into the plug-in under way
+    // Asked by a plug-in from a thread other than the window's: done there.
+    static constexpr UINT kResizeToEditorMessage = WM_APP + 1;
     ProcessEnd endProcess = platform::endProcessNow;
     PluginWindow pluginWindow;
     KsVSTHostInterface engine;

@@ -150,7 +150,9 @@ void CKsVSTHostDlg::callPrivateEntry(size_t offset) {
     if (vendorMatch && hostLib.effect != nullptr)
         std::memcpy(&entry, reinterpret_cast<const char*>(hostLib.effect) + offset, sizeof entry);
     if (entry != nullptr) {
+        ++pluginCallsRunning;
         entry(hostLib.effect);
+        --pluginCallsRunning;
         return;
     }
     if (!vendorMatch)
@@ -182,8 +184,12 @@ bool CKsVSTHostDlg::settingsDialogIsAsking() const {
 // the user closes again after answering.
 void CKsVSTHostDlg::onClose() {
     // A close arriving while the plug-in closes (it may pump messages) is
-    // left to the close already under way.
-    if (shuttingDown || settingsDialogIsAsking())
+    // left to the close already under way; one arriving inside a call of
+    // the plug-in's, or inside an audio start or stop (a box of ours or the
+    // plug-in's runs the messages there), waits: the plug-in would be closed
+    // under that call.
+    if (shuttingDown || settingsDialogIsAsking() || engine.inAudioTransition() ||
+        pluginCallsRunning > 0)
         return;
     if (audioFileDlg != nullptr)
         SendMessageA(audioFileDlg->handle(), WM_CLOSE, 0, 0);
@@ -280,6 +286,10 @@ std::optional<INT_PTR> CKsVSTHostDlg::onMessage(UINT message, WPARAM wParam, LPA
         endSession();
         return 0;
     }
+    if (message == kResizeToEditorMessage) {
+        resizeToEditor();
+        return 0;
+    }
     if (message == WM_QUERYDRAGICON)
         return reinterpret_cast<INT_PTR>(icon);
     if (message == WM_PAINT && IsIconic(handle())) {
@@ -337,8 +347,11 @@ bool CKsVSTHostDlg::editorHasKeyFocus() {
 VstIntPtr CKsVSTHostDlg::offerKeyToPlugin(bool down, VstInt32 character, VstIntPtr vstKey,
                                           float modifiers) {
     AEffect* effect = hostLib.effect;
-    return effect->dispatcher(effect, down ? effEditKeyDown : effEditKeyUp, character, vstKey,
-                              nullptr, modifiers);
+    ++pluginCallsRunning;
+    const VstIntPtr answer = effect->dispatcher(effect, down ? effEditKeyDown : effEditKeyUp,
+                                                character, vstKey, nullptr, modifiers);
+    --pluginCallsRunning;
+    return answer;
 }
 
 bool CKsVSTHostDlg::transportRequested() const {

@@ -103,8 +103,9 @@ struct TestPlugin {
     KsTestProcessInfo info{};
 
     std::string holdMarker; // from KS_TEST_HOLD_MARKER
-    void (*editCloseHook)(void*) = nullptr;
-    void* editCloseUser = nullptr;
+    VstInt32 hookOpcode = -1;
+    void (*callHook)(void*) = nullptr;
+    void* callHookUser = nullptr;
     bool stateWaitsForTheHold = false; // KS_TEST_HOLD_STATE: the held block keeps the state's lock
     std::atomic<bool> holding{false};
 };
@@ -199,10 +200,11 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
     TestPlugin* plugin = self(effect);
     logCall(plugin, opcode, index, value, ptr, opt);
     static ERect rect{0, 0, 300, 400};
+    if (opcode == plugin->hookOpcode)
+        if (auto hook = std::exchange(plugin->callHook, nullptr))
+            hook(plugin->callHookUser);
     switch (opcode) {
     case effEditClose:
-        if (auto hook = std::exchange(plugin->editCloseHook, nullptr))
-            hook(plugin->editCloseUser);
         return 1;
     case effClose:
         destroy(plugin);
@@ -546,9 +548,11 @@ KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32
     effect->numOutputs = outputs;
 }
 
-KS_TEST_EXPORT void ksTestSetEditCloseHook(AEffect* effect, void (*hook)(void*), void* user) {
-    self(effect)->editCloseUser = user;
-    self(effect)->editCloseHook = hook;
+KS_TEST_EXPORT void ksTestSetCallHook(AEffect* effect, VstInt32 opcode, void (*hook)(void*),
+                                      void* user) {
+    self(effect)->hookOpcode = opcode;
+    self(effect)->callHookUser = user;
+    self(effect)->callHook = hook;
 }
 
 KS_TEST_EXPORT int ksTestClosedCalls(KsTestCall* out, int max) {

@@ -74,8 +74,8 @@ using KsTestSetKeyAnswerProc = void (*)(AEffect*, VstIntPtr);
 // Changes the plug-in's declared channel counts, as a plug-in does before it
 // tells the host audioMasterIOChanged.
 using KsTestSetChannelsProc = void (*)(AEffect*, VstInt32 inputs, VstInt32 outputs);
-// Runs `hook` (once) inside the next effEditClose, as a plug-in that pumps
-// the window thread's messages while its editor closes.
-using KsTestSetEditCloseHookProc = void (*)(AEffect*, void (*hook)(void*), void* user);
+// Runs `hook` (once) inside the next call of `opcode`, as a plug-in that
+// runs the window thread's messages there (a box of its own, say).
+using KsTestSetCallHookProc = void (*)(AEffect*, VstInt32 opcode, void (*hook)(void*), void* user);
 // The log of the plug-in closed last (effClose included).
 using KsTestClosedCallsProc = int (*)(KsTestCall* out, int max);

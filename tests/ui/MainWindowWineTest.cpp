@@ -200,6 +200,11 @@ protected:
         return result;
     }
 
+    void setCallHook(VstInt32 opcode, void (*hook)(void*), void* user) {
+        pluginExport<KsTestSetCallHookProc>(pluginName, "ksTestSetCallHook")(effect(), opcode, hook,
+                                                                             user);
+    }
+
     void closeWindow() {
         PostMessageA(main(), WM_CLOSE, 0, 0);
         ASSERT_TRUE(pumpUntil([&] { return !window->mainWindowOpen(); }));
@@ -399,8 +404,7 @@ TEST_F(MainWindowWine, ACloseOrACommandWhileThePlugInClosesItsEditorWaits) {
             seen->window->hostEngine().startAudio() || seen->window->hostEngine().running.load();
         seen->midiStarted = seen->window->hostEngine().startMidi();
     };
-    pluginExport<KsTestSetEditCloseHookProc>(pluginName, "ksTestSetEditCloseHook")(effect(), hook,
-                                                                                   &inside);
+    setCallHook(effEditClose, hook, &inside);
     closeWindow();
     EXPECT_TRUE(inside.stayedOpen);
     EXPECT_FALSE(inside.audioStarted);
@@ -409,6 +413,65 @@ TEST_F(MainWindowWine, ACloseOrACommandWhileThePlugInClosesItsEditorWaits) {
 
 // A stop that could not end the stream leaves the item saying it runs, so
 // the next Ctrl+R stops again instead of starting a second stream.
+// A box of the plug-in's inside its start-up calls runs the window thread's
+// messages: a close arriving there waits, or the plug-in would be closed
+// under the start.
+TEST_F(MainWindowWine, ACloseWhileThePlugInStartsAudioWaits) {
+    open("KsTestEffect");
+    if (!window->hostEngine().running.load())
+        GTEST_SKIP() << "no audio endpoint in this environment";
+    window->hostEngine().stopAudio();
+    struct Inside {
+        CKsVSTHostDlg* window;
+        bool pluginKept = false;
+    } inside{window.get()};
+    setCallHook(
+        effMainsChanged,
+        [](void* user) {
+            auto* seen = static_cast<Inside*>(user);
+            SendMessageA(seen->window->handle(), WM_CLOSE, 0, 0);
+            seen->pluginKept =
+                seen->window->mainWindowOpen() && seen->window->library().effect != nullptr;
+        },
+        &inside);
+    SendMessageA(main(), WM_COMMAND, ID_FILE_AUDIOENGINE, 0);
+    EXPECT_TRUE(inside.pluginKept);
+    EXPECT_TRUE(window->hostEngine().running.load());
+}
+
+// A plug-in asking for a new size from its audio thread: the blocks go on
+// while the window thread is busy elsewhere, and the window follows once it
+// runs its messages.
+TEST_F(MainWindowWine, AResizeAskedFromTheAudioThreadDoesNotWaitForTheWindow) {
+    open("KsTestEffect");
+    if (!window->hostEngine().running.load())
+        GTEST_SKIP() << "no audio endpoint in this environment";
+    ERect* rect = nullptr;
+    effect()->dispatcher(effect(), effEditGetRect, 0, 0, &rect, 0.0f);
+    ASSERT_NE(rect, nullptr);
+    const ERect original = *rect;
+    rect->right = 520;
+    rect->bottom = 210;
+    KsTestHostRequest request{};
+    request.opcode = audioMasterSizeWindow;
+    request.index = 520;
+    request.value = 210;
+    ASSERT_TRUE(control->queueHostCall(effect(), request));
+    const int before = control->processInfo(effect()).processCalls;
+    bool blocksWentOn = false;
+    for (int wait = 0; wait < 400 && !blocksWentOn; ++wait) { // no messages run here
+        blocksWentOn = control->processInfo(effect()).processCalls >= before + 20;
+        Sleep(5);
+    }
+    EXPECT_TRUE(blocksWentOn);
+    EXPECT_TRUE(pumpUntil([&] {
+        RECT client;
+        GetClientRect(main(), &client);
+        return client.right == 520 && client.bottom == 210;
+    }));
+    *rect = original;
+}
+
 TEST_F(MainWindowWine, TheEngineItemSaysRunningWhileTheStreamWillNotEnd) {
     open("KsTestEffect");
     window->hostEngine().stopAudio();
