@@ -91,6 +91,8 @@ KsVSTHostInterface::~KsVSTHostInterface() {
         hostLib->record.tempoHook = nullptr;
     if (hostLib != nullptr && hostLib->record.transportUserData == this)
         hostLib->record.transportHook = nullptr;
+    if (hostLib != nullptr && hostLib->record.midiOutUserData == this)
+        hostLib->record.midiOutHook = nullptr;
 }
 
 // Exit must not hang on a stream that never ends: an ASIO stop is bounded,
@@ -240,7 +242,9 @@ bool KsVSTHostInterface::openDevicesAndCheckFormats(AudioDeviceSettings*& input,
         platform::showMessage(kBitsMismatch, "Error");
         return false;
     }
-    return streamable(input) && streamable(output);
+    // The plug-in is told the output's block size: a block of 0 would tell it
+    // nothing while the driver hands it whole packets.
+    return streamable(input) && streamable(output) && output->bufferSize > 0;
 }
 
 // Steps 8 to 11: block size and rate for the plug-in, and the host time.

@@ -98,7 +98,7 @@ TEST_F(AudioStartTest, ABlockSizeOrRateNoDeviceGivesDoesNotStart) {
         double rate;
     } rows[] = {{false, INT32_MAX, 48000.0}, {true, INT32_MAX, 48000.0}, {false, 65537, 48000.0},
                 {true, -5, 48000.0},         {false, 256, 0.0},          {false, 256, std::nan("")},
-                {false, 256, -44100.0}};
+                {false, 256, -44100.0},      {false, 0, 48000.0}};
     for (const auto& row : rows) {
         useManualDevices(row.onInput);
         AudioDeviceSettings* device = row.onInput ? settings->inputDevice : settings->outputDevice;

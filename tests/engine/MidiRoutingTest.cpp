@@ -235,4 +235,17 @@ TEST_F(MidiOutTest, PluginMidiGoesOutAtOnce) {
     EXPECT_EQ(midi.sent[0].channel, 0);
 }
 
+// The plug-in outlives the engine (it is closed, then its library freed,
+// after the engine goes): its MIDI must not reach a destroyed engine.
+TEST_F(MidiOutTest, AnEngineGoneTakesItsMidiOutHookWithIt) {
+    {
+        KsVSTHostInterface other;
+        other.attach(&lib, drivers.get(), &midi, settings.get());
+        ASSERT_TRUE(other.startMidi());
+        ASSERT_NE(lib.record.midiOutHook.load(), nullptr);
+        other.stopMidi();
+    }
+    EXPECT_EQ(lib.record.midiOutHook.load(), nullptr);
+}
+
 } // namespace
