@@ -69,6 +69,9 @@ bool CKsVSTHostDlg::onInitDialog() {
     hostLib.record.resizeHook = resizeHook;
     sizeWindowToEditor();
     pluginWindow.attach(&hostLib, &engine, handle());
+    const PixelSize announced = editorSize(editorRect);
+    if (announced.width == 0 || announced.height == 0)
+        resizeToEditor(); // some editors know their size only once open
     engine.attach(&hostLib, &audioDrivers, &midiDriver, hostSettings.get());
     if (hostSettings->openPlayerOnStartup)
         engine.playerDialogOpen = true;

@@ -68,6 +68,7 @@ constexpr int kMaxRequests = 16;
 constexpr double kPi = 3.14159265358979323846;
 
 VstIntPtr gEntryTimeAnswer = -1;
+bool gSizeUnknownUntilOpen = false; // for the instances made from now on
 
 struct Voice {
     bool held = false;
@@ -103,6 +104,8 @@ struct TestPlugin {
     KsTestProcessInfo info{};
 
     std::string holdMarker; // from KS_TEST_HOLD_MARKER
+    bool sizeUnknownUntilOpen = gSizeUnknownUntilOpen;
+    bool editorOpen = false;
     VstInt32 hookOpcode = -1;
     void (*callHook)(void*) = nullptr;
     void* callHookUser = nullptr;
@@ -213,7 +216,14 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
         plugin->sampleRate = opt;
         return 0;
     case effEditGetRect:
+        if (plugin->sizeUnknownUntilOpen && !plugin->editorOpen) {
+            *static_cast<ERect**>(ptr) = nullptr;
+            return 0;
+        }
         *static_cast<ERect**>(ptr) = &rect;
+        return 1;
+    case effEditOpen:
+        plugin->editorOpen = true;
         return 1;
     case effGetChunk:
         return getChunk(plugin, ptr);
@@ -546,6 +556,10 @@ KS_TEST_EXPORT void ksTestSetKeyAnswer(AEffect* effect, VstIntPtr answer) {
 KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) {
     effect->numInputs = inputs;
     effect->numOutputs = outputs;
+}
+
+KS_TEST_EXPORT void ksTestSizeUnknownUntilOpen(bool unknown) {
+    gSizeUnknownUntilOpen = unknown;
 }
 
 KS_TEST_EXPORT void ksTestSetCallHook(AEffect* effect, VstInt32 opcode, void (*hook)(void*),

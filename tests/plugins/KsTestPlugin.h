@@ -74,6 +74,9 @@ using KsTestSetKeyAnswerProc = void (*)(AEffect*, VstIntPtr);
 // Changes the plug-in's declared channel counts, as a plug-in does before it
 // tells the host audioMasterIOChanged.
 using KsTestSetChannelsProc = void (*)(AEffect*, VstInt32 inputs, VstInt32 outputs);
+// Plug-ins made from now on answer effEditGetRect with no rectangle until
+// their editor is open.
+using KsTestSizeUnknownUntilOpenProc = void (*)(bool unknown);
 // Runs `hook` (once) inside the next call of `opcode`, as a plug-in that
 // runs the window thread's messages there (a box of its own, say).
 using KsTestSetCallHookProc = void (*)(AEffect*, VstInt32 opcode, void (*hook)(void*), void* user);

@@ -481,6 +481,24 @@ TEST_F(MainWindowWine, TheEngineItemSaysRunningWhileTheStreamWillNotEnd) {
     window->hostEngine().running.store(false);
 }
 
+// An editor that knows its size only once open is sized when it opens.
+TEST_F(MainWindowWine, AnEditorSizedOnlyOnceOpenFillsTheWindow) {
+    TestPluginControl loaded("KsTestEffect");
+    auto sizeUnknown =
+        pluginExport<KsTestSizeUnknownUntilOpenProc>("KsTestEffect", "ksTestSizeUnknownUntilOpen");
+    sizeUnknown(true);
+    open("KsTestEffect");
+    sizeUnknown(false);
+    RECT client;
+    GetClientRect(main(), &client);
+    EXPECT_EQ(client.right, 400); // the test plug-in's editor is 400 x 300
+    EXPECT_EQ(client.bottom, 300);
+    RECT editor;
+    GetClientRect(window->editorWindow().handle(), &editor);
+    EXPECT_EQ(editor.right, 400);
+    EXPECT_EQ(editor.bottom, 300);
+}
+
 TEST_F(MainWindowWine, ExitKeepsTheStateAndShutsDownInOrder) {
     std::string folder = freshFolder("ui-state");
     setPluginKeyValue("KsTestEffect", "contentpath", folder);
