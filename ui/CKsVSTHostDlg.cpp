@@ -70,8 +70,12 @@ bool CKsVSTHostDlg::onInitDialog() {
     sizeWindowToEditor();
     pluginWindow.attach(&hostLib, &engine, handle());
     const PixelSize announced = editorSize(editorRect);
-    if (announced.width == 0 || announced.height == 0)
-        resizeToEditor(); // some editors know their size only once open
+    if (announced.width == 0 || announced.height == 0) {
+        // Some editors know their size only once open: sized and centred now.
+        editorRect = readEditorRect(hostLib.effect);
+        sizeWindowToEditor();
+        resizeToEditor();
+    }
     engine.attach(&hostLib, &audioDrivers, &midiDriver, hostSettings.get());
     if (hostSettings->openPlayerOnStartup)
         engine.playerDialogOpen = true;

@@ -95,6 +95,9 @@ private:
     Dialog* audioFileDlg = nullptr;
     bool shuttingDown = false;
     int pluginCallsRunning = 0; // window-thread calls into the plug-in under way
+    // A call into the plug-in (or an audio start or stop) is under way on this
+    // thread, below the message being handled.
+    bool insidePluginCall() const;
     // Asked by a plug-in from a thread other than the window's: done there.
     static constexpr UINT kResizeToEditorMessage = WM_APP + 1;
     ProcessEnd endProcess = platform::endProcessNow;

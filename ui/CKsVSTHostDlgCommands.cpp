@@ -188,8 +188,7 @@ void CKsVSTHostDlg::onClose() {
     // the plug-in's, or inside an audio start or stop (a box of ours or the
     // plug-in's runs the messages there), waits: the plug-in would be closed
     // under that call.
-    if (shuttingDown || settingsDialogIsAsking() || engine.inAudioTransition() ||
-        pluginCallsRunning > 0)
+    if (shuttingDown || settingsDialogIsAsking() || insidePluginCall())
         return;
     if (audioFileDlg != nullptr)
         SendMessageA(audioFileDlg->handle(), WM_CLOSE, 0, 0);
@@ -202,7 +201,17 @@ void CKsVSTHostDlg::onClose() {
 // Windows ends the session without closing the window and then ends the
 // process: what a close keeps is kept here, but nothing is asked.
 void CKsVSTHostDlg::endSession() {
+    // Inside a call of the plug-in's the plug-in cannot be closed; the
+    // process ends with the session in a moment.
+    if (insidePluginCall()) {
+        engine.saveSettingsIfRequested();
+        return;
+    }
     shutDown();
+}
+
+bool CKsVSTHostDlg::insidePluginCall() const {
+    return engine.inAudioTransition() || pluginCallsRunning > 0 || pluginWindow.insidePluginCall();
 }
 
 // Once only: a plug-in may run a message loop while it closes, in which
@@ -287,7 +296,8 @@ std::optional<INT_PTR> CKsVSTHostDlg::onMessage(UINT message, WPARAM wParam, LPA
         return 0;
     }
     if (message == kResizeToEditorMessage) {
-        resizeToEditor();
+        if (!shuttingDown) // not while the plug-in closes its editor
+            resizeToEditor();
         return 0;
     }
     if (message == WM_QUERYDRAGICON)

@@ -82,7 +82,9 @@ bool PluginWindow::attach(KsVSTHostLib* lib, KsVSTHostInterface* hostEngine, HWN
 void PluginWindow::onTimer(UINT_PTR timerId) {
     if (timerId != kTimerId || closing || hostLib == nullptr || hostLib->effect == nullptr)
         return;
+    ++idleCallsRunning;
     hostLib->effect->dispatcher(hostLib->effect, effEditIdle, 0, 0, nullptr, 0.0f);
+    --idleCallsRunning;
     engine->saveSettingsIfRequested();
     if (engine->running.load()) {
         std::string caption = statusCaption(pluginName, engine->getTempo(), engine->cpuLoad.load());

@@ -31,6 +31,8 @@ public:
     bool attach(KsVSTHostLib* lib, KsVSTHostInterface* engine, HWND mainWindow);
     // The timer does nothing once this is set (before the editor closes).
     void markClosing() { closing = true; }
+    // Inside the editor's idle call (a plug-in may run messages there).
+    bool insidePluginCall() const { return idleCallsRunning > 0; }
     void onTimer(UINT_PTR timerId);
 
     char pluginName[256] = {};
@@ -43,6 +45,7 @@ private:
     KsVSTHostInterface* engine = nullptr;
     HWND mainWindow = nullptr;
     bool closing = false;
+    int idleCallsRunning = 0;
     bool registered = false;
     HWND window = nullptr;
     WNDPROC previousProcedure = nullptr;

@@ -430,6 +430,7 @@ TEST_F(MainWindowWine, ACloseWhileThePlugInStartsAudioWaits) {
         [](void* user) {
             auto* seen = static_cast<Inside*>(user);
             SendMessageA(seen->window->handle(), WM_CLOSE, 0, 0);
+            SendMessageA(seen->window->handle(), WM_ENDSESSION, TRUE, 0);
             seen->pluginKept =
                 seen->window->mainWindowOpen() && seen->window->library().effect != nullptr;
         },
@@ -437,6 +438,28 @@ TEST_F(MainWindowWine, ACloseWhileThePlugInStartsAudioWaits) {
     SendMessageA(main(), WM_COMMAND, ID_FILE_AUDIOENGINE, 0);
     EXPECT_TRUE(inside.pluginKept);
     EXPECT_TRUE(window->hostEngine().running.load());
+}
+
+// The editor's idle call is a call into the plug-in as well.
+TEST_F(MainWindowWine, ACloseInsideTheEditorsIdleCallWaits) {
+    open("KsTestEffect");
+    struct Inside {
+        CKsVSTHostDlg* window;
+        bool ran = false;
+        bool pluginKept = false;
+    } inside{window.get()};
+    setCallHook(
+        effEditIdle,
+        [](void* user) {
+            auto* seen = static_cast<Inside*>(user);
+            SendMessageA(seen->window->handle(), WM_CLOSE, 0, 0);
+            seen->pluginKept =
+                seen->window->mainWindowOpen() && seen->window->library().effect != nullptr;
+            seen->ran = true;
+        },
+        &inside);
+    ASSERT_TRUE(pumpUntil([&] { return inside.ran; }));
+    EXPECT_TRUE(inside.pluginKept);
 }
 
 // A plug-in asking for a new size from its audio thread: the blocks go on
@@ -449,7 +472,11 @@ TEST_F(MainWindowWine, AResizeAskedFromTheAudioThreadDoesNotWaitForTheWindow) {
     ERect* rect = nullptr;
     effect()->dispatcher(effect(), effEditGetRect, 0, 0, &rect, 0.0f);
     ASSERT_NE(rect, nullptr);
-    const ERect original = *rect;
+    struct Restore { // shared by every instance of the plug-in: put back whatever happens
+        ERect* rect;
+        ERect saved;
+        ~Restore() { *rect = saved; }
+    } restore{rect, *rect};
     rect->right = 520;
     rect->bottom = 210;
     KsTestHostRequest request{};
@@ -459,7 +486,7 @@ TEST_F(MainWindowWine, AResizeAskedFromTheAudioThreadDoesNotWaitForTheWindow) {
     ASSERT_TRUE(control->queueHostCall(effect(), request));
     const int before = control->processInfo(effect()).processCalls;
     bool blocksWentOn = false;
-    for (int wait = 0; wait < 400 && !blocksWentOn; ++wait) { // no messages run here
+    for (int wait = 0; wait < 4000 && !blocksWentOn; ++wait) { // no messages run here
         blocksWentOn = control->processInfo(effect()).processCalls >= before + 20;
         Sleep(5);
     }
@@ -469,7 +496,6 @@ TEST_F(MainWindowWine, AResizeAskedFromTheAudioThreadDoesNotWaitForTheWindow) {
         GetClientRect(main(), &client);
         return client.right == 520 && client.bottom == 210;
     }));
-    *rect = original;
 }
 
 TEST_F(MainWindowWine, TheEngineItemSaysRunningWhileTheStreamWillNotEnd) {
