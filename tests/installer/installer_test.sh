@@ -182,12 +182,19 @@ ship() { # PLUGIN VERSION NAME VENDOR CHUNK_BYTES DATA_FOLDER
         die "$name: the state of the last run was not read back at start"
 
     wine_quiet "$name-uninstall" "$folder/Uninstall.exe" /S || die "$name: the uninstaller failed"
+    # The uninstaller runs on as a copy of itself: each thing it removes is
+    # waited for, in its order, the entry last.
     wait_until_gone "$folder" || die "$name: $folder remains after the silent uninstall"
-    [ ! -e "$drive_c/Program Files/$vendor" ] && [ ! -e "$shortcut" ] ||
+    wait_until_gone "$drive_c/Program Files/$vendor" && wait_until_gone "$shortcut" ||
         die "$name: the vendor folder or the shortcut remains"
-    export_registry
-    [ -z "$(registry_value uninstall "$entry" DisplayName)" ] ||
-        die "$name: the uninstall entry remains"
+    local entry_left=yes
+    for _ in $(seq 1 30); do
+        export_registry
+        [ -n "$(registry_value uninstall "$entry" DisplayName)" ] || entry_left=
+        [ -n "$entry_left" ] || break
+        sleep 0.5
+    done
+    [ -z "$entry_left" ] || die "$name: the uninstall entry remains"
     # Silent uninstall keeps the user's settings and state.
     [ -f "$data/saved.chunk" ] && [ -n "$(registry_value settings "$name" contentpath)" ] ||
         die "$name: the silent uninstall did not keep the settings and the state"
