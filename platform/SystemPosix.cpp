@@ -3,6 +3,7 @@
 
 #include "Clock.h"
 #include "CpuTimes.h"
+#include "GuardedCall.h"
 #include "MessageBox.h"
 #include "ProcessEnd.h"
 #include "Thread.h"
@@ -93,6 +94,11 @@ void raiseCurrentThreadToTimeCritical() {}
 
 void endProcessNow(int exitCode) {
     _exit(exitCode);
+}
+
+bool callGuarded(void (*call)(void*), void* context) {
+    call(context);
+    return true;
 }
 
 void showSystemMessage(const std::string& text, const std::string& caption) {

@@ -1,5 +1,7 @@
 #include "KsVSTHostLib.h"
 
+#include "GuardedCall.h"
+
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -213,16 +215,32 @@ VstPluginEntryProc findEntryPoint(const platform::DynamicLibrary& library) {
     return reinterpret_cast<VstPluginEntryProc>(entry);
 }
 
+struct EntryCall {
+    VstPluginEntryProc entry;
+    AEffect* effect;
+};
+
+void callEntry(void* context) {
+    auto* call = static_cast<EntryCall*>(context);
+    call->effect = call->entry(hostCallback);
+}
+
+// A plug-in built by another compiler throws exceptions our `catch` cannot
+// see; the guard turns those into the same refusal.
 AEffect* callEntryPoint(VstPluginEntryProc entry, PluginLoadFailure& failure) {
+    EntryCall call{entry, nullptr};
+    bool completed = false;
     try {
-        AEffect* effect = entry(hostCallback);
-        if (effect == nullptr)
-            failure = PluginLoadFailure::entryReturnedNull;
-        return effect;
+        completed = platform::callGuarded(callEntry, &call);
     } catch (...) {
+    }
+    if (!completed) {
         failure = PluginLoadFailure::entryThrew;
         return nullptr;
     }
+    if (call.effect == nullptr)
+        failure = PluginLoadFailure::entryReturnedNull;
+    return call.effect;
 }
 
 // Checks what the host relies on beyond the magic number. A plug-in that

@@ -48,6 +48,10 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"KsTestNoEntry", PluginLoadFailure::noEntryPoint, true},
                     RefusalCase{"KsTestNullEntry", PluginLoadFailure::entryReturnedNull, true},
                     RefusalCase{"KsTestThrowingEntry", PluginLoadFailure::entryThrew, true},
+#ifdef _WIN32
+                    // Another compiler's throw: refused, and the process goes on.
+                    RefusalCase{"KsTestForeignThrow", PluginLoadFailure::entryThrew, true},
+#endif
                     RefusalCase{"KsTestBadMagic", PluginLoadFailure::badMagic, false},
                     RefusalCase{"KsTestTooManyOutputs", PluginLoadFailure::tooManyChannels, false},
                     RefusalCase{"KsTestNegativeInputs", PluginLoadFailure::negativeChannelCount,

@@ -5,6 +5,8 @@
 //   KS_TEST_BAD_MAGIC        the record carries a wrong magic number
 //   KS_TEST_NULL_ENTRY       the entry point returns null
 //   KS_TEST_THROWING_ENTRY   the entry point throws
+//   KS_TEST_FOREIGN_THROW    (Windows) the entry point raises the exception
+//                            another compiler's C++ throw raises
 //   KS_TEST_MAIN_ONLY        the entry point is exported as "main" only
 //   KS_TEST_NO_ENTRY         neither entry point is exported
 //   KS_TEST_VENDOR="..."     vendor string
@@ -30,6 +32,10 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#ifdef KS_TEST_FOREIGN_THROW
+#include <windows.h>
+#endif
 
 #ifndef KS_TEST_OUTPUTS
 #define KS_TEST_OUTPUTS 2
@@ -473,8 +479,13 @@ TestPlugin* newPlugin(audioMasterCallback host) {
     // A plug-in asking for the time inside its entry point is not known to
     // the host yet; the answer is kept for the tests.
     gEntryTimeAnswer = host(&plugin->effect, audioMasterGetTime, 0, 0, nullptr, 0.0f);
-#if defined(KS_TEST_NULL_ENTRY) || defined(KS_TEST_THROWING_ENTRY)
+#if defined(KS_TEST_NULL_ENTRY) || defined(KS_TEST_THROWING_ENTRY) || defined(KS_TEST_FOREIGN_THROW)
     destroy(plugin);
+#endif
+#ifdef KS_TEST_FOREIGN_THROW
+    // The C++ exception code, its magic number first among the arguments.
+    const ULONG_PTR arguments[4] = {0x19930520, 0, 0, 0};
+    RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 4, arguments);
 #endif
 #ifdef KS_TEST_NULL_ENTRY
     return nullptr;
