@@ -19,6 +19,10 @@ public:
 
     VstEvents* header() { return reinterpret_cast<VstEvents*>(&block); }
     VstMidiEvent& record(uint32_t i) { return block.records[i]; }
+    // Points the first `count` entries at their records again and restores
+    // the records' fixed fields: the plug-in may have rearranged or written
+    // over what it was handed. Only while no producer fills this list.
+    void restoreRecords(uint32_t count);
 
     const uint32_t capacity = kCapacity;
     // Slots claimed by producers; may run past `capacity`, whose claims drop.

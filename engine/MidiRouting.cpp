@@ -97,6 +97,7 @@ void KsVSTHostInterface::deliverEvents() {
     list.count.store(0, std::memory_order_relaxed);
     if (count == 0)
         return;
+    list.restoreRecords(count);
     dispatch(effProcessEvents, 0, 0, header);
     startArmedPlayerAndRecorder();
 }

@@ -94,7 +94,7 @@ bool PluginChannels::arrange(int inputs, int outputs) {
     pairEntries = pairEntriesFor(outputs);
     copiesInput = false;
     usesScratch = false;
-    silenceBegin = silenceEnd = pairEntries;
+    silenceBegin = silenceEnd = scratchEnd = pairEntries;
     int silentUsed = 0;
     for (int k = pairEntries; k < kMaxPluginChannels; ++k) {
         const ChannelEntry entry = channelEntryFor(k, inputs, outputs);
@@ -103,6 +103,8 @@ bool PluginChannels::arrange(int inputs, int outputs) {
         channels[static_cast<size_t>(k)] = bufferFor(entry, silentUsed);
         if (channels[static_cast<size_t>(k)] == nullptr)
             return false;
+        scratchEntries[static_cast<size_t>(k)] = channels[static_cast<size_t>(k)];
+        scratchEnd = k + 1;
         usesScratch = true;
         copiesInput |= entry == ChannelEntry::copyLeft || entry == ChannelEntry::copyRight;
         if (entry == ChannelEntry::silence)
@@ -113,6 +115,9 @@ bool PluginChannels::arrange(int inputs, int outputs) {
 }
 
 void PluginChannels::runPiece(AEffect* effect, float* const* pair, int offset, int frames) {
+    // The plug-in may have written into the array it was handed.
+    std::copy(scratchEntries.begin() + pairEntries, scratchEntries.begin() + scratchEnd,
+              channels.begin() + pairEntries);
     if (copiesInput) {
         copyFrames(copyLeft.data(), pair[0] + offset, frames);
         copyFrames(copyRight.data(), pair[1] + offset, frames);

@@ -85,6 +85,9 @@ private:
     int silenceBegin = 0;
     int silenceEnd = 0;
     std::array<float*, kMaxPluginChannels> channels{};
+    // The scratch entries as arranged, put back before every call.
+    std::array<float*, kMaxPluginChannels> scratchEntries{};
+    int scratchEnd = 0;
     std::vector<float> copyLeft;
     std::vector<float> copyRight;
     std::vector<float> discard;

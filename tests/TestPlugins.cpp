@@ -33,6 +33,7 @@ TestPluginControl::TestPluginControl(const std::string& name)
     receivedProc = find<KsTestReceivedEventsProc>("ksTestReceivedEvents");
     entryTimeProc = find<KsTestEntryTimeAnswerProc>("ksTestEntryTimeAnswer");
     setChannelsProc = find<KsTestSetChannelsProc>("ksTestSetChannels");
+    scribbleProc = find<KsTestScribbleProc>("ksTestScribbleOnHostArrays");
 }
 
 std::vector<KsTestCall> TestPluginControl::calls(AEffect* effect) const {

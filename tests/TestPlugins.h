@@ -37,6 +37,8 @@ public:
     void setChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) const {
         setChannelsProc(effect, inputs, outputs);
     }
+    // From now on the plug-in writes over the arrays and events it is handed.
+    void scribbleOnHostArrays(AEffect* effect) const { scribbleProc(effect); }
 
 private:
     template <typename Proc> Proc find(const char* name) const;
@@ -50,4 +52,5 @@ private:
     KsTestReceivedEventsProc receivedProc = nullptr;
     KsTestEntryTimeAnswerProc entryTimeProc = nullptr;
     KsTestSetChannelsProc setChannelsProc = nullptr;
+    KsTestScribbleProc scribbleProc = nullptr;
 };

@@ -89,6 +89,18 @@ TEST_F(MidiRoutingTest, EventsWaitWhileAProducerIsAppending) {
     EXPECT_TRUE(deliver().empty()) << "delivered once";
 }
 
+TEST_F(MidiRoutingTest, APlugInWritingOverTheEventsItWasHandedGetsTheNextOnesWhole) {
+    control.scribbleOnHostArrays(lib.effect);
+    engine.appendEvent(0x90, 60, 1);
+    EXPECT_EQ(deliver(), (std::vector<Bytes>{{0x90, 60, 1}}));
+    engine.appendEvent(0x90, 61, 2);
+    engine.appendEvent(0x90, 62, 3);
+    engine.appendEvent(0x90, 63, 4);
+    EXPECT_EQ(deliver(), (std::vector<Bytes>{{0x90, 61, 2}, {0x90, 62, 3}, {0x90, 63, 4}}));
+    engine.appendEvent(0x80, 60, 0);
+    EXPECT_EQ(deliver(), (std::vector<Bytes>{{0x80, 60, 0}}));
+}
+
 TEST_F(MidiRoutingTest, The257thEventOfACycleIsDropped) {
     for (int i = 0; i < 257; ++i)
         engine.appendEvent(0x90, static_cast<uint8_t>(i & 0x7F), static_cast<uint8_t>(i >> 7));

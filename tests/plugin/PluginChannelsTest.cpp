@@ -94,6 +94,23 @@ TEST_F(ChannelShapeTest, EveryEntryOfAnAmbisonicShapeHasItsOwnBuffer) {
     EXPECT_EQ(right[0], -0.125f);
 }
 
+// The arrays are the plug-in's to write during the call: each block hands it
+// the buffers again.
+TEST_F(ChannelShapeTest, APlugInWritingOverItsArrayGetsTheBuffersBackNextBlock) {
+    AEffect* effect = load("KsTest64Channels");
+    ASSERT_NE(effect, nullptr);
+    lib.process(nullptr, pair, kFrames);
+    const KsTestProcessInfo first = info();
+    TestPluginControl(plugin).scribbleOnHostArrays(effect);
+    lib.process(nullptr, pair, kFrames);
+    refill(0.5f, -0.25f);
+    lib.process(nullptr, pair, kFrames);
+    const KsTestProcessInfo third = info();
+    for (int k = 2; k < 64; ++k)
+        EXPECT_EQ(third.channelPointers[k], first.channelPointers[k]) << "entry " << k;
+    EXPECT_EQ(left[0], 0.25f);
+}
+
 TEST_F(ChannelShapeTest, BlocksLongerThanTheScratchBuffersRunInPieces) {
     ASSERT_NE(load("KsTestSideChain"), nullptr);
     left.resize(kScratchFrames + 100);

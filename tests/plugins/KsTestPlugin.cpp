@@ -116,6 +116,12 @@ struct TestPlugin {
     void (*callHook)(void*) = nullptr;
     void* callHookUser = nullptr;
     bool stateWaitsForTheHold = false; // KS_TEST_HOLD_STATE: the held block keeps the state's lock
+    // ksTestScribbleOnHostArrays: after each call, every entry of the channel
+    // array and of the event list points at the plug-in's own memory, and
+    // each event handed over is marked as SysEx.
+    bool scribbles = false;
+    VstMidiEvent scribbleEvent{kVstMidiType, sizeof(VstMidiEvent), 0, 0, 0, 0, {0}, 0, 0, 0, 0};
+    std::vector<float> scribbleChannel;
     std::atomic<bool> holding{false};
 };
 
@@ -160,6 +166,13 @@ void receiveEvents(TestPlugin* plugin, const VstEvents* events) {
         }
         if (plugin->pendingCount < kMaxPendingEvents)
             plugin->pending[plugin->pendingCount++] = midi;
+    }
+}
+
+void scribbleOnEvents(TestPlugin* plugin, VstEvents* events) {
+    for (VstInt32 i = 0; i < events->numEvents; ++i) {
+        events->events[i]->type = kVstSysExType;
+        events->events[i] = reinterpret_cast<VstEvent*>(&plugin->scribbleEvent);
     }
 }
 
@@ -237,6 +250,8 @@ VstIntPtr dispatcher(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr
         return setChunk(plugin, value, ptr);
     case effProcessEvents:
         receiveEvents(plugin, static_cast<const VstEvents*>(ptr));
+        if (plugin->scribbles)
+            scribbleOnEvents(plugin, static_cast<VstEvents*>(ptr));
         return 1;
     case effGetEffectName:
         return copyText(ptr, KS_TEST_NAME);
@@ -414,6 +429,11 @@ void processReplacing(AEffect* effect, float** inputs, float** outputs, VstInt32
 #endif
     readInputs(plugin, inputs, frames);
     performRequests(plugin);
+    if (plugin->scribbles) {
+        const int declared = std::max(effect->numInputs, effect->numOutputs);
+        for (int i = 0; i < declared; ++i)
+            outputs[i] = plugin->scribbleChannel.data();
+    }
 }
 
 void logPrivate(AEffect* effect, VstInt32 pseudoOpcode) {
@@ -567,6 +587,11 @@ KS_TEST_EXPORT void ksTestSetKeyAnswer(AEffect* effect, VstIntPtr answer) {
 KS_TEST_EXPORT void ksTestSetChannels(AEffect* effect, VstInt32 inputs, VstInt32 outputs) {
     effect->numInputs = inputs;
     effect->numOutputs = outputs;
+}
+
+KS_TEST_EXPORT void ksTestScribbleOnHostArrays(AEffect* effect) {
+    self(effect)->scribbleChannel.assign(1 << 16, 0.0f);
+    self(effect)->scribbles = true;
 }
 
 KS_TEST_EXPORT void ksTestSizeUnknownUntilOpen(bool unknown) {

@@ -74,6 +74,7 @@ using KsTestSetKeyAnswerProc = void (*)(AEffect*, VstIntPtr);
 // Changes the plug-in's declared channel counts, as a plug-in does before it
 // tells the host audioMasterIOChanged.
 using KsTestSetChannelsProc = void (*)(AEffect*, VstInt32 inputs, VstInt32 outputs);
+using KsTestScribbleProc = void (*)(AEffect*);
 // Plug-ins made from now on answer effEditGetRect with no rectangle until
 // their editor is open.
 using KsTestSizeUnknownUntilOpenProc = void (*)(bool unknown);
