@@ -264,15 +264,16 @@ bool CKsVSTHostDlg::saveStateBesideAStuckBlock() {
     constexpr uint32_t kStateWaitMs = 5000;
     constexpr uint32_t kStateCheckMs = 10;
     auto saved = std::make_shared<std::atomic<bool>>(false);
+    uint32_t waitMs = kStateWaitMs;
     try {
         std::thread([this, saved] {
             engine.saveState();
             saved->store(true);
         }).detach();
     } catch (const std::system_error&) {
-        // No thread to spare: the state is given up as below.
+        waitMs = 0; // no thread to spare: the state is given up at once
     }
-    for (uint32_t waited = 0; !saved->load() && waited < kStateWaitMs; waited += kStateCheckMs)
+    for (uint32_t waited = 0; !saved->load() && waited < waitMs; waited += kStateCheckMs)
         platform::sleepMs(kStateCheckMs);
     if (saved->load())
         return true;
