@@ -190,8 +190,11 @@ ship() { # PLUGIN VERSION NAME VENDOR CHUNK_BYTES DATA_FOLDER
     local entry_left=yes
     for _ in $(seq 1 30); do
         export_registry
-        [ -n "$(registry_value uninstall "$entry" DisplayName)" ] || entry_left=
-        [ -n "$entry_left" ] || break
+        # An empty export (regedit died) proves nothing.
+        if [ -s "$root/uninstall.reg" ] && [ -z "$(registry_value uninstall "$entry" DisplayName)" ]; then
+            entry_left=
+            break
+        fi
         sleep 0.5
     done
     [ -z "$entry_left" ] || die "$name: the uninstall entry remains"
