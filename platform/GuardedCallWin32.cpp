@@ -2,13 +2,20 @@
 
 #include <windows.h>
 
-// `ksGuardFrame(call, context)` calls `call(context)` and returns 1. Its
-// exception handler takes every exception of error severity that reaches it
-// (whatever the frames inside did not handle) and unwinds to `ksGuardResume`
-// with 0 as the result. Written here so the frame carries our handler: a
-// compiled function would carry the compiler's, or none.
+#include <malloc.h>
+
+#include <cstdint>
+
+// `ksGuardFrame(call, context)` calls `call(context)` and returns 0. Its
+// exception handler takes the exceptions `takesException` names that reach
+// it (whatever the frames inside did not handle) and unwinds to
+// `ksGuardResume`, which returns `kRaised` with the exception's code. Written
+// here so the frame carries our handler: a compiled function would carry the
+// compiler's, or none. The floating-point control words the call may have
+// changed are put back on that path; a normal return leaves them to the
+// callee, as every call does.
 extern "C" {
-int ksGuardFrame(void (*call)(void*), void* context);
+uint64_t ksGuardFrame(void (*call)(void*), void* context);
 extern const char ksGuardResume[];
 EXCEPTION_DISPOSITION ksGuardHandler(EXCEPTION_RECORD* record, void* establisherFrame,
                                      CONTEXT* context, void* dispatcherContext);
@@ -23,12 +30,19 @@ ksGuardFrame:
     subq $40, %rsp
     .seh_stackalloc 40
     .seh_endprologue
+    stmxcsr 32(%rsp)
+    fnstcw 36(%rsp)
     movq %rcx, %rax
     movq %rdx, %rcx
     callq *%rax
-    movl $1, %eax
+    xorl %eax, %eax
+    addq $40, %rsp
+    retq
     .globl ksGuardResume
 ksGuardResume:
+    ldmxcsr 32(%rsp)
+    fnclex
+    fldcw 36(%rsp)
     addq $40, %rsp
     retq
     .seh_handler ksGuardHandler, @except
@@ -37,28 +51,39 @@ ksGuardResume:
 
 namespace {
 
-// Errors only: a GCC throw (severity 0) passes to our own catch, and warnings
-// or notices (a breakpoint, a thread's name) are left to whoever handles them.
-bool isErrorSeverity(DWORD code) {
-    return (code >> 30) == 3;
+constexpr uint64_t kRaised = uint64_t{1} << 32;
+
+// GCC's own throw and unwinds pass to our `catch`; warnings and notices (a
+// breakpoint, a thread's name for a debugger) to whoever handles them. Errors
+// and the codes of other languages' exceptions (Delphi's has severity 0)
+// are taken.
+bool takesException(DWORD code) {
+    const bool gccOwn = code == 0x20474343 || code == 0x21474343 || code == 0x22474343;
+    const DWORD severity = code >> 30;
+    return !gccOwn && (severity == 0 || severity == 3);
 }
 
 } // namespace
 
 extern "C" EXCEPTION_DISPOSITION ksGuardHandler(EXCEPTION_RECORD* record, void* establisherFrame,
                                                 CONTEXT*, void* dispatcherContext) {
-    if ((record->ExceptionFlags & EXCEPTION_UNWIND) != 0 || !isErrorSeverity(record->ExceptionCode))
+    if ((record->ExceptionFlags & EXCEPTION_UNWIND) != 0 || !takesException(record->ExceptionCode))
         return ExceptionContinueSearch;
     auto* dispatcher = static_cast<DISPATCHER_CONTEXT*>(dispatcherContext);
-    RtlUnwindEx(establisherFrame, const_cast<char*>(ksGuardResume), record, nullptr,
-                dispatcher->ContextRecord, dispatcher->HistoryTable);
+    const uint64_t result = kRaised | record->ExceptionCode;
+    RtlUnwindEx(establisherFrame, const_cast<char*>(ksGuardResume), record,
+                reinterpret_cast<void*>(result), dispatcher->ContextRecord,
+                dispatcher->HistoryTable);
     return ExceptionContinueSearch; // not reached: the unwind resumes at ksGuardResume
 }
 
 namespace platform {
 
 bool callGuarded(void (*call)(void*), void* context) {
-    return ksGuardFrame(call, context) != 0;
+    const uint64_t result = ksGuardFrame(call, context);
+    if (result == (kRaised | STATUS_STACK_OVERFLOW))
+        _resetstkoflw(); // the thread's next overflow is caught again, not fatal
+    return result == 0;
 }
 
 } // namespace platform
