@@ -181,13 +181,13 @@ bool KsVSTHostInterface::startAudioNow() {
 
     AudioDeviceSettings* input = nullptr;
     AudioDeviceSettings* output = nullptr;
-    // A warning box of ours, or a box of the plug-in's inside its start-up
-    // calls, runs the window thread's messages: a shutdown may have begun.
-    if (!openDevicesAndCheckFormats(input, output) || startsRefused) {
+    if (!openDevicesAndCheckFormats(input, output)) {
         releasePreparedStreams();
         return false;
     }
     prepareHostTime(*output);
+    // A warning box of ours, or a box of the plug-in's inside its start-up
+    // calls, runs the window thread's messages: a shutdown may have begun.
     if (startsRefused) {
         releasePreparedStreams();
         return false;
